@@ -1,0 +1,191 @@
+#include "platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+int fd(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+// `name` with every symbolic link along its final component followed, so that
+// a link keeps pointing to the file it names after that file is replaced.
+fs::path followLinks(fs::path name) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            break;
+        }
+        std::string to(static_cast<std::size_t>(st.st_size) + 256, '\0');
+        const ssize_t got = ::readlink(name.c_str(), to.data(), to.size());
+        if (got < 0 || static_cast<std::size_t>(got) == to.size()) {
+            break;
+        }
+        to.resize(static_cast<std::size_t>(got));
+        const fs::path next(to);
+        name = next.is_absolute() ? next : name.parent_path() / next;
+    }
+    return name;
+}
+
+bool writeAll(int out, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t done = ::write(out, bytes.data(), bytes.size());
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+    return true;
+}
+
+unsigned newFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666u & ~static_cast<unsigned>(mask);
+}
+
+} // namespace
+
+ReadStatus readSource(const fs::path& name, std::string& text) {
+    const int in = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        return ReadStatus::cannotOpen;
+    }
+    ReadStatus status = ReadStatus::ok;
+    try {
+        struct stat st {};
+        if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+            status = ReadStatus::cannotOpen;
+        } else {
+            if (S_ISREG(st.st_mode)) {
+                text.reserve(static_cast<std::size_t>(st.st_size));
+            }
+            std::string chunk(kReadChunk, '\0');
+            for (;;) {
+                const ssize_t got = ::read(in, chunk.data(), chunk.size());
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (got < 0) {
+                    status = ReadStatus::readError;
+                    break;
+                }
+                if (got == 0 || appendText(text, std::string_view(chunk.data(),
+                                                                  static_cast<std::size_t>(got)))) {
+                    break;
+                }
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        status = ReadStatus::noMemory;
+    }
+    ::close(in);
+    return status;
+}
+
+Destination::~Destination() {
+    if (handle_ >= 0) {
+        ::close(fd(handle_));
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+    }
+}
+
+bool Destination::open() {
+    target_ = followLinks(name_);
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            return false;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            // A device or a pipe: written directly, as it cannot be replaced.
+            handle_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+            return handle_ >= 0;
+        }
+        // Refuse what the user could not open for writing, without truncating.
+        const int probe = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (probe < 0) {
+            return false;
+        }
+        ::close(probe);
+        replacing_ = true;
+        mode_ = st.st_mode & 07777u;
+        owner_ = st.st_uid;
+        group_ = st.st_gid;
+    } else if (errno != ENOENT) {
+        return false;
+    } else {
+        mode_ = newFileMode();
+    }
+    syncable_ = true;
+
+    const fs::path dir = target_.parent_path();
+    std::string temp = (dir.empty() ? fs::path(".") : dir) / ".quorvex-XXXXXX";
+    handle_ = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (handle_ >= 0) {
+        temp_ = temp;
+        return true;
+    }
+    if (replacing_ && (errno == EACCES || errno == EPERM)) {
+        // The file is writable but its folder is not: write it in place.
+        handle_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        return handle_ >= 0;
+    }
+    return false;
+}
+
+bool Destination::write(std::string_view bytes) {
+    return writeAll(fd(handle_), bytes);
+}
+
+bool Destination::commit() {
+    const int out = fd(handle_);
+    bool ok = true;
+    if (!temp_.empty()) {
+        // Best effort: a file system without owners or modes keeps its own.
+        if (replacing_ && (owner_ != ::geteuid() || group_ != ::getegid())) {
+            (void)::fchown(out, owner_, group_);
+        }
+        (void)::fchmod(out, static_cast<mode_t>(mode_));
+    }
+    if (syncable_ && ::fsync(out) != 0) {
+        ok = false;
+    }
+    handle_ = -1;
+    if (::close(out) != 0) {
+        ok = false;
+    }
+    if (!ok || temp_.empty()) {
+        return ok;
+    }
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+        return false;
+    }
+    temp_.clear();
+    // Make the rename itself durable; not every file system can sync a folder.
+    const fs::path dir = target_.parent_path();
+    const int folder = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+} // namespace quorvex

@@ -1,0 +1,50 @@
+// Widening of Motorola S-records from 16-bit to 32-bit addresses:
+// S1 becomes S3, S9 becomes S7, with a new byte count and checksum.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <utility>
+
+namespace quorvex {
+
+// Longest record text the conversion run hands to convert(): one line piece.
+inline constexpr std::size_t kMaxRecordText = 511;
+
+// Room convert() needs in `result` for a record text of `size` characters.
+constexpr std::size_t convertRoom(std::size_t size) {
+    return size + 5;
+}
+
+// Checksum of a record text whose first two characters are the mark and the
+// type: the ones' complement of the byte sum of the character pairs from
+// position 2 on. Digits are read case-insensitively and any other byte still
+// has a value (see digitValue); an unpaired last character counts as a high
+// digit followed by 0.
+std::uint8_t calcSum(std::string_view str);
+
+// Value of one hex digit character: upper-cased (a-z only), then ch - 48 below
+// 'A' and ch - 55 from 'A' on, modulo 256. '0'-'9', 'A'-'F', 'a'-'f' give 0-15.
+std::uint8_t digitValue(char ch);
+
+// Widens one record text (a trailing line feed is ignored): position 0 is
+// copied, type '1' becomes '3' and anything else '7', the count is derived
+// from the length, "0000" goes in front of the address, address and data are
+// copied as they came and a new checksum is appended. Writes the record and a
+// terminating NUL to `result`, which must hold convertRoom(str.size()) chars,
+// and returns the record's length: the text's length + 4, or 0 (nothing
+// written) for a text shorter than 6 characters, which cannot hold a record.
+std::size_t convert(std::string_view str, char* result);
+
+// True for the S1 lines too long for one S3 record: 251 or 252 data bytes,
+// a record text of 512 to 514 characters (a trailing line feed is ignored).
+bool needsSplit(std::string_view line);
+
+// Writes such a line as two S3 records: `head` gets the first 250 data bytes
+// at the line's own address (count FF), `tail` the rest at that address + 250,
+// without 16-bit wrap. Each buffer needs convertRoom(kMaxRecordText) chars and
+// receives a terminated record; returns the two lengths.
+std::pair<std::size_t, std::size_t> convertSplit(std::string_view line, char* head, char* tail);
+
+} // namespace quorvex
