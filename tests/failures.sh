@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# End-to-end checks that need more than a case folder: device nodes, a small
+# file system, links, permission bits and an independent S-record reader.
+# usage: failures.sh CHECK PROGRAM        exit 0 passed, 1 failed, 77 skipped
+set -u
+check=$1
+quorvex=$2
+tmp=$(mktemp -d) || exit 1
+cleanup() {
+    mountpoint -q "$tmp/fs" 2>/dev/null && umount "$tmp/fs"
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+cd "$tmp" || exit 1
+
+failed=0
+complain() { echo "FAIL: $*"; failed=1; }
+skip() { echo "SKIP: $*"; exit 77; }
+expect() { # expect STATUS MESSAGE ARGS...: runs the program and checks what it says
+    local status=$1 message=$2
+    shift 2
+    local out
+    out=$("$quorvex" "$@")
+    local got=$?
+    [ "$got" = "$status" ] || complain "status $got, expected $status for: $*"
+    [ "$out" = "$message" ] || complain "said '$out', expected '$message' for: $*"
+}
+# Random-looking but repeatable bytes.
+bytes() { LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; i < n; i++) printf "%c", int(rand() * 256) }'; }
+# S19 text for `bytes` made by objcopy: S0, S1 records of 16 data bytes, S9, CR LF.
+s19() { bytes "$1" "$2" >img.bin && objcopy -I binary -O srec --srec-len=16 img.bin "$3" && rm img.bin; }
+leftovers() { find "$1" -name '.quorvex-*' | grep -q .; }
+
+case $check in
+full-device)
+    # A write that fails at once: the run must say so and fail.
+    [ "$(id -u)" = 0 ] || skip "making device nodes needs root"
+    mknod full c 1 7 2>/dev/null || skip "cannot make device nodes here"
+    s19 512 1 fw.s19
+    expect 1 "File Write Error" fw.s19 full
+    [ -c full ] || complain "the device node was replaced"
+    ;;
+null-device)
+    [ "$(id -u)" = 0 ] || skip "making device nodes needs root"
+    mknod null c 1 3 2>/dev/null || skip "cannot make device nodes here"
+    s19 512 1 fw.s19
+    expect 0 "Converted 33/34 Lines" fw.s19 null
+    [ -c null ] || complain "the device node was replaced"
+    leftovers . && complain "a temporary file was left"
+    ;;
+small-filesystem)
+    # In place on a file system with room for the source but not for both.
+    [ "$(id -u)" = 0 ] || skip "mounting a tmpfs needs root"
+    mkdir fs && mount -t tmpfs -o size=192k tmpfs fs 2>/dev/null || skip "cannot mount a tmpfs here"
+    s19 49152 2 fs/fw.s19
+    cp fs/fw.s19 original.s19
+    expect 1 "File Write Error" fs/fw.s19 fs/fw.s19
+    cmp -s fs/fw.s19 original.s19 || complain "the source was changed"
+    leftovers fs && complain "a temporary file was left"
+    ;;
+objcopy-roundtrip)
+    # objcopy must read the same bytes from our S3 records as from its S1 ones,
+    # with CR LF and with LF line ends.
+    command -v objcopy >/dev/null || skip "objcopy is not installed"
+    for seed in 1 2 3; do
+        s19 $((4000 * seed + seed)) "$seed" crlf.s19
+        tr -d '\r' <crlf.s19 >lf.s19
+        for src in crlf.s19 lf.s19; do
+            "$quorvex" "$src" out.s37 >/dev/null || complain "$src: conversion failed"
+            objcopy -I srec -O binary "$src" want.bin && objcopy -I srec -O binary out.s37 got.bin ||
+                complain "$src: objcopy cannot read the result"
+            cmp -s want.bin got.bin || complain "$src (seed $seed): objcopy reads other bytes"
+            grep -qv $'^S[37]' out.s37 && complain "$src: a record is not S3 or S7"
+        done
+    done
+    ;;
+symlink-destination)
+    # The file a link points to is replaced; the link stays a link.
+    s19 64 4 fw.s19
+    mkdir real && echo old >real/fw.s37 && ln -s real/fw.s37 link.s37
+    expect 0 "Converted 5/6 Lines" fw.s19 link.s37
+    [ -L link.s37 ] || complain "the link was replaced by a file"
+    grep -q '^S3' real/fw.s37 || complain "the linked file was not converted"
+    leftovers . && complain "a temporary file was left"
+    ;;
+permission-bits)
+    # A replaced file keeps its mode; a new one gets the umask's.
+    s19 64 5 fw.s19
+    echo old >kept.s37 && chmod 0640 kept.s37
+    expect 0 "Converted 5/6 Lines" fw.s19 kept.s37
+    [ "$(stat -c %a kept.s37)" = 640 ] || complain "mode $(stat -c %a kept.s37), expected 640"
+    (umask 027 && "$quorvex" fw.s19 new.s37 >/dev/null)
+    [ "$(stat -c %a new.s37)" = 640 ] || complain "new file mode $(stat -c %a new.s37) under umask 027"
+    ;;
+read-only-destination)
+    [ "$(id -u)" != 0 ] || skip "root may write a read-only file"
+    s19 64 6 fw.s19
+    echo old >ro.s37 && chmod 0444 ro.s37
+    expect 0 "File Write Error" fw.s19 ro.s37
+    [ "$(cat ro.s37)" = old ] || complain "the read-only file was changed"
+    leftovers . && complain "a temporary file was left"
+    ;;
+*)
+    echo "unknown check $check"
+    exit 1
+    ;;
+esac
+exit "$failed"
