@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <new>
@@ -50,6 +51,30 @@ bool writeAll(int out, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(done));
     }
     return true;
+}
+
+// The temporary file being written, for removal when the run is interrupted.
+const char* volatile pendingTemp = nullptr;
+
+extern "C" void removePendingTemp(int sig) {
+    if (pendingTemp != nullptr) {
+        ::unlink(pendingTemp);
+    }
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+// Ctrl-C, a closed terminal or a plain kill still leave no temporary file;
+// a signal that is ignored (nohup) stays ignored.
+void removeTempOnSignals() {
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+            struct sigaction act {};
+            act.sa_handler = removePendingTemp;
+            ::sigaction(sig, &act, nullptr);
+        }
+    }
 }
 
 unsigned newFileMode() {
@@ -103,6 +128,7 @@ Destination::~Destination() {
     }
     if (!temp_.empty()) {
         ::unlink(temp_.c_str());
+        pendingTemp = nullptr;
     }
 }
 
@@ -140,6 +166,8 @@ bool Destination::open() {
     handle_ = ::mkostemp(temp.data(), O_CLOEXEC);
     if (handle_ >= 0) {
         temp_ = temp;
+        removeTempOnSignals();
+        pendingTemp = temp_.c_str();
         return true;
     }
     if (replacing_ && (errno == EACCES || errno == EPERM)) {
@@ -177,6 +205,7 @@ bool Destination::commit() {
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
         return false;
     }
+    pendingTemp = nullptr;
     temp_.clear();
     // Make the rename itself durable; not every file system can sync a folder.
     const fs::path dir = target_.parent_path();

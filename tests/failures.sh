@@ -92,6 +92,25 @@ permission-bits)
     (umask 027 && "$quorvex" fw.s19 new.s37 >/dev/null)
     [ "$(stat -c %a new.s37)" = 640 ] || complain "new file mode $(stat -c %a new.s37) under umask 027"
     ;;
+interrupted)
+    # Ctrl-C or a plain kill while writing leaves the source and no temporary file.
+    s19 4096 7 fw.s19
+    for _ in $(seq 13); do cat fw.s19 fw.s19 >twice.s19 && mv twice.s19 fw.s19; done
+    cp fw.s19 original.s19
+    "$quorvex" fw.s19 fw.s19 >/dev/null &
+    pid=$!
+    for _ in $(seq 500); do
+        leftovers . && break
+        sleep 0.01
+    done
+    leftovers . || skip "the run ended before it could be interrupted"
+    kill -TERM "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" = 143 ] || complain "status $status, expected 143 (killed by SIGTERM)"
+    cmp -s fw.s19 original.s19 || complain "the source was changed"
+    leftovers . && complain "a temporary file was left"
+    ;;
 read-only-destination)
     [ "$(id -u)" != 0 ] || skip "root may write a read-only file"
     s19 64 6 fw.s19
