@@ -133,6 +133,9 @@ Destination::~Destination() {
 }
 
 bool Destination::open() {
+    if (name_.empty()) {
+        return false;
+    }
     target_ = followLinks(name_);
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) {

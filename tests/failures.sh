@@ -109,6 +109,15 @@ interrupted)
     cmp -s fw.s19 original.s19 || complain "the source was changed"
     leftovers . && complain "a temporary file was left"
     ;;
+not-enough-memory)
+    # A source larger than the memory the process may take (a sparse file).
+    truncate -s 256M big.s19
+    out=$(ulimit -v 131072 && "$quorvex" big.s19 big.s37)
+    status=$?
+    [ "$status" = 1 ] || complain "status $status, expected 1"
+    [ "$out" = "Not enough memory" ] || complain "said '$out'"
+    [ -e big.s37 ] && complain "the destination was created"
+    ;;
 read-only-destination)
     [ "$(id -u)" != 0 ] || skip "root may write a read-only file"
     s19 64 6 fw.s19
