@@ -109,6 +109,12 @@ interrupted)
     cmp -s fw.s19 original.s19 || complain "the source was changed"
     leftovers . && complain "a temporary file was left"
     ;;
+read-error)
+    # Reading the program's own memory from address 0 opens but fails to read.
+    [ -r /proc/self/mem ] || skip "no /proc here"
+    expect 1 "File Read Error" /proc/self/mem out.s37
+    [ -e out.s37 ] && complain "the destination was created"
+    ;;
 not-enough-memory)
     # A source larger than the memory the process may take (a sparse file).
     truncate -s 256M big.s19
