@@ -2,81 +2,106 @@
 
 #include "record/record.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace quorvex {
 namespace {
 
-constexpr char kCtrlZ = '\x1A';
 constexpr std::size_t kChunk = 64 * 1024;
+// The longest text that may need splitting into two records.
+constexpr std::size_t kSplitMax = 514;
 // Enough for the two records of a split line, with their line ends.
 constexpr std::size_t kLineRoom = 2 * (convertRoom(kMaxRecordText) + 2);
-
-// Length of the line at `pos`, its line feed included.
-std::size_t lineLength(std::string_view text, std::size_t pos) {
-    const void* lf = std::memchr(text.data() + pos, '\n', text.size() - pos);
-    return lf == nullptr
-               ? text.size() - pos
-               : static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) - pos + 1;
-}
 
 // Collects records into chunks for the sink.
 class Writer {
   public:
-    explicit Writer(Sink& sink) : sink_(sink), buffer_(kChunk + kLineRoom, '\0') {}
+    explicit Writer(Sink& sink) : sink_(sink), buffer_(new char[kChunk + kLineRoom]) {}
 
-    // Room for the records of one line.
-    char* room() { return &buffer_[used_]; }
+    // Room for the records of one piece or split line.
+    char* room() { return buffer_.get() + used_; }
 
     // Takes `size` bytes written at room() as a record and ends it with CR LF.
     void record(std::size_t size) {
-        used_ += size;
-        buffer_[used_++] = '\r';
-        buffer_[used_++] = '\n';
+        char* end = room() + size;
+        end[0] = '\r';
+        end[1] = '\n';
+        used_ += size + 2;
         ++written_;
     }
 
-    bool flushIfFull() { return used_ < kChunk || flush(); }
-
-    bool flush() {
-        const bool ok = sink_.write(std::string_view(buffer_.data(), used_));
-        used_ = 0;
-        return ok;
+    void flushIfFull() {
+        if (used_ >= kChunk) {
+            flush();
+        }
     }
 
+    bool flush() {
+        failed_ = failed_ || !sink_.write(std::string_view(buffer_.get(), used_));
+        used_ = 0;
+        return !failed_;
+    }
+
+    bool failed() const { return failed_; }
     std::uint64_t written() const { return written_; }
 
   private:
     Sink& sink_;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     std::uint64_t written_ = 0;
+    bool failed_ = false;
 };
 
-// Converts one line; false when the sink failed.
-bool convertLine(std::string_view line, Writer& out) {
-    if (line.size() > kPiece && needsSplit(line)) {
+void convertPiece(std::string_view piece, Writer& out) {
+    if (piece.size() >= 6 && (piece[1] == '1' || piece[1] == '9')) {
+        out.record(convert(piece, out.room()));
+        out.flushIfFull();
+    }
+}
+
+// Converts a line without carriage returns, given without its line feed.
+void convertLine(std::string_view content, Writer& out) {
+    if (content.size() < kPiece) {
+        convertPiece(content, out);
+    } else if (needsSplit(content)) {
         char* head = out.room();
-        auto sizes = convertSplit(line, head, head + convertRoom(kMaxRecordText));
+        auto sizes = convertSplit(content, head, head + convertRoom(kMaxRecordText));
         // The tail was written behind room for the longest head; close the gap.
         out.record(sizes.first);
         std::memmove(out.room(), head + convertRoom(kMaxRecordText), sizes.second);
         out.record(sizes.second);
-        return out.flushIfFull();
-    }
-    for (std::size_t at = 0; at < line.size(); at += kPiece) {
-        std::string_view piece = line.substr(at, kPiece);
-        if (piece.size() >= 2 && (piece[1] == '1' || piece[1] == '9')) {
-            const std::size_t size = convert(piece, out.room());
-            if (size != 0) {
-                out.record(size);
-            }
-            if (!out.flushIfFull()) {
-                return false;
-            }
+        out.flushIfFull();
+    } else {
+        for (std::size_t at = 0; at < content.size(); at += kPiece) {
+            convertPiece(content.substr(at, kPiece), out);
         }
     }
-    return true;
+}
+
+// Converts a line that holds carriage returns besides its line end, dropping
+// them piece by piece so that no line needs a copy of its own. Returns the
+// line's size without them.
+std::size_t convertStrippedLine(std::string_view content, Writer& out) {
+    const std::size_t size =
+        content.size() - static_cast<std::size_t>(std::count(content.begin(), content.end(), '\r'));
+    const bool mayNeedSplit = size > kPiece && size <= kSplitMax;
+    char piece[kSplitMax];
+    std::size_t used = 0;
+    for (const char ch : content) {
+        if (ch == '\r') {
+            continue;
+        }
+        piece[used++] = ch;
+        if (used == kPiece && !mayNeedSplit) {
+            convertPiece(std::string_view(piece, used), out);
+            used = 0;
+        }
+    }
+    convertLine(std::string_view(piece, used), out);
+    return size;
 }
 
 class StringSink : public Sink {
@@ -93,56 +118,66 @@ class StringSink : public Sink {
 
 } // namespace
 
-bool appendText(std::string& text, std::string_view chunk) {
-    const void* stop = std::memchr(chunk.data(), kCtrlZ, chunk.size());
-    const bool ended = stop != nullptr;
-    if (ended) {
-        chunk = chunk.substr(
-            0, static_cast<std::size_t>(static_cast<const char*>(stop) - chunk.data()));
-    }
-    while (!chunk.empty()) {
-        const std::size_t cr = chunk.find('\r');
-        text.append(chunk.substr(0, cr));
-        if (cr == std::string_view::npos) {
-            break;
-        }
-        chunk.remove_prefix(cr + 1);
-    }
-    return ended;
+std::size_t dataLength(std::string_view bytes) {
+    const void* stop = std::memchr(bytes.data(), '\x1A', bytes.size());
+    return stop == nullptr
+               ? bytes.size()
+               : static_cast<std::size_t>(static_cast<const char*>(stop) - bytes.data());
 }
 
-std::uint64_t getLineNum(std::string_view text) {
-    std::uint64_t num = 0;
-    for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t size = lineLength(text, pos);
-        num += (size + kPiece - 1) / kPiece;
-        pos += size;
-    }
-    return num;
+bool holdsData(std::string_view text) {
+    return text.find_first_not_of('\r') != std::string_view::npos;
 }
 
-std::optional<std::uint64_t> convertText(std::string_view text, Sink& sink) {
+std::uint64_t getLineNum(std::size_t size, bool hasLineFeed) {
+    return (size + (hasLineFeed ? 1 : 0) + kPiece - 1) / kPiece;
+}
+
+std::optional<Counts> convertText(std::string_view text, Sink& sink) {
     Writer out(sink);
-    for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t size = lineLength(text, pos);
-        if (!convertLine(text.substr(pos, size), out)) {
-            return std::nullopt;
+    std::uint64_t lines = 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at < end && !out.failed()) {
+        const std::string_view rest(at, static_cast<std::size_t>(end - at));
+        if (*at == '\n') { // a blank line; hostile files hold millions
+            ++lines;
+            ++at;
+            continue;
         }
-        pos += size;
+        const PlainLine plain = convertPlain(rest, out.room());
+        if (plain.consumed != 0) { // nearly every line of a real file
+            out.record(plain.written);
+            out.flushIfFull();
+            ++lines;
+            at += plain.consumed;
+            continue;
+        }
+        const void* lf = std::memchr(at, '\n', rest.size());
+        const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
+        std::string_view content(at, static_cast<std::size_t>(stop - at));
+        if (!content.empty() && content.back() == '\r') { // CR LF line end
+            content.remove_suffix(1);
+        }
+        std::size_t size = content.size();
+        if (std::memchr(content.data(), '\r', size) == nullptr) {
+            convertLine(content, out);
+        } else {
+            size = convertStrippedLine(content, out);
+        }
+        lines += getLineNum(size, lf != nullptr);
+        at = lf == nullptr ? end : stop + 1;
     }
     if (!out.flush()) {
         return std::nullopt;
     }
-    return out.written();
+    return Counts{lines, out.written()};
 }
 
 Conversion convertBytes(std::string_view source) {
     Conversion result;
-    std::string text;
-    appendText(text, source);
-    result.lines = getLineNum(text);
     StringSink sink(result.output);
-    result.written = *convertText(text, sink);
+    result.counts = *convertText(source.substr(0, dataLength(source)), sink);
     return result;
 }
 

@@ -14,13 +14,16 @@ namespace quorvex {
 // yields several pieces, each of which counts as a line of its own.
 inline constexpr std::size_t kPiece = 511;
 
-// Appends one chunk of source bytes to `text` under the DOS text reading
-// rules: every carriage return is dropped, and the first Ctrl-Z ends the data.
-// Returns true once the Ctrl-Z has been met: nothing more is to be read.
-bool appendText(std::string& text, std::string_view chunk);
+// The first Ctrl-Z ends the source's data: the number of bytes before it in
+// `bytes`, or all of them. Whatever follows a Ctrl-Z is never read.
+std::size_t dataLength(std::string_view bytes);
 
-// Number of line pieces in a text loaded by appendText().
-std::uint64_t getLineNum(std::string_view text);
+// True when a source text holds a line at all: any byte but a carriage return.
+bool holdsData(std::string_view text);
+
+// Number of pieces a line of `size` characters (carriage returns dropped,
+// line feed not included) counts as.
+std::uint64_t getLineNum(std::size_t size, bool hasLineFeed);
 
 // Takes the destination's bytes in order.
 class Sink {
@@ -30,16 +33,21 @@ class Sink {
     virtual bool write(std::string_view bytes) = 0;
 };
 
-// Writes the widened form of every piece whose second character is '1' or '9'
-// to `sink`, each record followed by CR LF, and returns how many records were
-// written; nullopt as soon as the sink fails.
-std::optional<std::uint64_t> convertText(std::string_view text, Sink& sink);
+struct Counts {
+    std::uint64_t lines = 0;   // line pieces read
+    std::uint64_t written = 0; // records written
+};
+
+// Reads a source text (cut at its Ctrl-Z) under the text reading rules, with
+// every carriage return dropped, and writes the widened form of every piece
+// whose second character is '1' or '9' to `sink`, each record followed by
+// CR LF. Returns the counts; nullopt as soon as the sink fails.
+std::optional<Counts> convertText(std::string_view text, Sink& sink);
 
 // A whole run on bytes: what the destination receives and the two counts.
 struct Conversion {
     std::string output;
-    std::uint64_t lines = 0;
-    std::uint64_t written = 0;
+    Counts counts;
 };
 Conversion convertBytes(std::string_view source);
 

@@ -3,23 +3,33 @@
 
 #include "conversion.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <string>
 #include <string_view>
 
 namespace quorvex {
 
-enum class ReadStatus {
-    ok,
-    cannotOpen, // missing, not permitted, or a directory
-    readError,  // the source was opened but a read failed
-    noMemory,
-};
+// The source, open for reading bytes as they are stored.
+class Input {
+  public:
+    Input() = default;
+    ~Input();
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
 
-// Reads the whole source into `text` under the text reading rules
-// (appendText), reading no further than the first Ctrl-Z.
-ReadStatus readSource(const std::filesystem::path& name, std::string& text);
+    // False when the file cannot be opened: missing, not permitted, a directory.
+    bool open(const std::filesystem::path& name);
+    // A regular file's size, as a first guess of how much there is; else 0.
+    std::uint64_t sizeHint() const { return sizeHint_; }
+    // Reads up to `size` bytes into `into`: the number read, 0 at the end of
+    // the file, or -1 when reading failed.
+    std::ptrdiff_t read(char* into, std::size_t size);
+
+  private:
+    std::intptr_t handle_ = -1;
+    std::uint64_t sizeHint_ = 0;
+};
 
 // The destination of a run. A regular file (or a missing one) is replaced
 // atomically: the records go to a temporary file beside it, which is synced

@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,8 +11,6 @@ namespace quorvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::size_t kReadChunk = 64 * 1024;
 
 int fd(std::intptr_t handle) {
     return static_cast<int>(handle);
@@ -85,41 +82,29 @@ unsigned newFileMode() {
 
 } // namespace
 
-ReadStatus readSource(const fs::path& name, std::string& text) {
-    const int in = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        return ReadStatus::cannotOpen;
+Input::~Input() {
+    if (handle_ >= 0) {
+        ::close(fd(handle_));
     }
-    ReadStatus status = ReadStatus::ok;
-    try {
-        struct stat st {};
-        if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-            status = ReadStatus::cannotOpen;
-        } else {
-            if (S_ISREG(st.st_mode)) {
-                text.reserve(static_cast<std::size_t>(st.st_size));
-            }
-            std::string chunk(kReadChunk, '\0');
-            for (;;) {
-                const ssize_t got = ::read(in, chunk.data(), chunk.size());
-                if (got < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (got < 0) {
-                    status = ReadStatus::readError;
-                    break;
-                }
-                if (got == 0 || appendText(text, std::string_view(chunk.data(),
-                                                                  static_cast<std::size_t>(got)))) {
-                    break;
-                }
-            }
+}
+
+bool Input::open(const fs::path& name) {
+    handle_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (handle_ < 0 || ::fstat(fd(handle_), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    sizeHint_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    return true;
+}
+
+std::ptrdiff_t Input::read(char* into, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(fd(handle_), into, size);
+        if (got >= 0 || errno != EINTR) {
+            return got;
         }
-    } catch (const std::bad_alloc&) {
-        status = ReadStatus::noMemory;
     }
-    ::close(in);
-    return status;
 }
 
 Destination::~Destination() {

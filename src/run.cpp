@@ -3,8 +3,10 @@
 #include "conversion.h"
 #include "platform.h"
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <new>
-#include <string>
 
 namespace quorvex {
 
@@ -25,6 +27,48 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
 
+constexpr std::size_t kReadStep = 64 * 1024;
+
+// The source's bytes up to its first Ctrl-Z, read once into a buffer that is
+// not zero-filled first.
+class SourceText {
+  public:
+    std::string_view view() const { return {data_.get(), size_}; }
+
+    // Reads all of `in`; false when a read failed. Throws std::bad_alloc.
+    bool load(Input& in) {
+        // One byte more than a regular file's size sees its end at once.
+        grow(static_cast<std::size_t>(std::min<std::uint64_t>(in.sizeHint(), SIZE_MAX - 1)) + 1);
+        for (;;) {
+            if (size_ == capacity_) {
+                grow(capacity_ + std::max(capacity_, kReadStep));
+            }
+            const std::ptrdiff_t got = in.read(data_.get() + size_, capacity_ - size_);
+            if (got < 0) {
+                return false;
+            }
+            const std::string_view chunk(data_.get() + size_, static_cast<std::size_t>(got));
+            const std::size_t kept = dataLength(chunk);
+            size_ += kept;
+            if (got == 0 || kept < chunk.size()) {
+                return true;
+            }
+        }
+    }
+
+  private:
+    void grow(std::size_t capacity) {
+        std::unique_ptr<char[]> more(new char[capacity]);
+        std::memcpy(more.get(), data_.get(), size_);
+        data_ = std::move(more);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 int say(std::FILE* out, const char* message, int status) {
     std::fputs(message, out);
     std::fputs("\n", out);
@@ -33,19 +77,17 @@ int say(std::FILE* out, const char* message, int status) {
 
 int convertFile(const std::filesystem::path& fin, const std::filesystem::path& fout,
                 std::FILE* out) {
-    std::string text;
-    switch (readSource(fin, text)) {
-    case ReadStatus::ok:
-        break;
-    case ReadStatus::cannotOpen:
-        return say(out, "File Read Error", kDone);
-    case ReadStatus::readError:
-        return say(out, "File Read Error", kFailed);
-    case ReadStatus::noMemory:
-        return say(out, "Not enough memory", kFailed);
+    SourceText text;
+    {
+        Input in;
+        if (!in.open(fin)) {
+            return say(out, "File Read Error", kDone);
+        }
+        if (!text.load(in)) {
+            return say(out, "File Read Error", kFailed);
+        }
     }
-    const std::uint64_t num = getLineNum(text);
-    if (num == 0) {
+    if (!holdsData(text.view())) {
         return say(out, "No data!", kDone);
     }
 
@@ -53,12 +95,13 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
     if (!dest.open()) {
         return say(out, "File Write Error", kDone);
     }
-    const std::optional<std::uint64_t> chg = convertText(text, dest);
-    if (!chg || !dest.commit()) {
+    const std::optional<Counts> counts = convertText(text.view(), dest);
+    if (!counts || !dest.commit()) {
         return say(out, "File Write Error", kFailed);
     }
-    std::fprintf(out, "Converted %llu/%llu Lines\n", static_cast<unsigned long long>(*chg),
-                 static_cast<unsigned long long>(num));
+    std::fprintf(out, "Converted %llu/%llu Lines\n",
+                 static_cast<unsigned long long>(counts->written),
+                 static_cast<unsigned long long>(counts->lines));
     return kDone;
 }
 

@@ -150,3 +150,50 @@ TEST(ConvertSplit, WritesTwoS3Records) {
 
 } // namespace
 } // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+struct PlainCase {
+    const char* why;
+    std::string text;
+    std::size_t consumed; // 0: the line must be left to the general way
+};
+
+TEST(ConvertPlain, TakesOnlyLinesWhoseCountGivesTheirEnd) {
+    const std::string s1 = "S1130000285F245F2212226A000424290008237C2A"; // count 13: 42 characters
+    const PlainCase cases[] = {
+        {"LF line end", s1 + "\nS9", 43},
+        {"CR LF line end", s1 + "\r\nS9", 44},
+        {"S9", "S9030000FC\n", 11},
+        {"lower case s1", "s1051000abcd72\r\n", 16},
+        {"no line end yet: the last line", s1, 0},
+        {"a lone CR at the end", s1 + "\r", 0},
+        {"CR not followed by LF", s1 + "\rS", 0},
+        {"count too small: the line goes on", "S1031234B6FF\n", 0},
+        {"count too large", "S1051234B6\n", 0},
+        {"CR inside the data", "S1051000ab\rd72\n", 0},
+        {"CR in the mark", "\r1051000abcd72\n", 0},
+        {"CR in the checksum", "S1051000abcd7\r\n", 0},
+        {"LF inside", "S1051000a\nbcd72\n", 0},
+        {"type 0 is not converted", "S0030000FC\n", 0},
+        {"count 00 is too short for a record", "S100\n", 0},
+        {"count FF gives 514 characters: more than a piece", "S1FF" + std::string(510, '0') + "\n",
+         0},
+        {"count FC gives 508 characters", "S1FC" + std::string(504, '0') + "\n", 509},
+        {"too short to hold a count", "S1\n", 0},
+    };
+    for (const PlainCase& c : cases) {
+        std::vector<char> out(convertRoom(kMaxRecordText));
+        const PlainLine got = convertPlain(c.text, out.data());
+        EXPECT_EQ(got.consumed, c.consumed) << c.why;
+        if (c.consumed != 0) {
+            // The same record the general way gives.
+            const std::string line = c.text.substr(0, c.text.find_first_of("\r\n"));
+            EXPECT_EQ(std::string(out.data(), got.written), widen(line)) << c.why;
+        }
+    }
+}
+
+} // namespace
+} // namespace quorvex

@@ -16,21 +16,79 @@ constexpr std::array<std::uint8_t, 256> makeDigitTable() {
 }
 
 constexpr std::array<std::uint8_t, 256> kDigit = makeDigitTable();
+
+constexpr bool isLineEnd(unsigned ch) {
+    return ch == '\n' || ch == '\r';
+}
+
+// Indexed by a pair of characters, first | second << 8: the byte the pair
+// stands for, plus kLineEndFlag if either is a line feed or carriage return.
+// One look-up a pair keeps the checksum at a few instructions a byte, and a
+// sum of entries counts, above its low 16 bits, the pairs holding a line end.
+constexpr std::uint32_t kLineEndFlag = 1u << 16;
+
+constexpr std::array<std::uint32_t, 65536> makePairTable() {
+    std::array<std::uint32_t, 65536> table{};
+    for (unsigned index = 0; index < 65536; ++index) {
+        const unsigned first = index & 0xFF;
+        const unsigned second = index >> 8;
+        table[index] = ((16u * kDigit[first] + kDigit[second]) & 0xFFu) +
+                       (isLineEnd(first) || isLineEnd(second) ? kLineEndFlag : 0);
+    }
+    return table;
+}
+
+constexpr std::array<std::uint32_t, 65536> kPair = makePairTable();
 constexpr char kHex[] = "0123456789ABCDEF";
 
 std::uint8_t value(char ch) {
     return kDigit[static_cast<unsigned char>(ch)];
 }
 
-// Byte that the pair at `at` stands for.
-unsigned pairValue(std::string_view str, std::size_t at) {
-    return (16u * value(str[at]) + value(str[at + 1])) & 0xFFu;
+std::uint32_t pairAt(const char* at) {
+    const auto first = static_cast<unsigned char>(at[0]);
+    const auto second = static_cast<unsigned char>(at[1]);
+    return kPair[first | static_cast<unsigned>(second) << 8];
+}
+
+// Sum of the table entries for the pairs of `digits` (at most 255 pairs, so
+// the byte sum stays in the low 16 bits); an unpaired last character counts
+// as a high digit followed by 0.
+[[gnu::always_inline]] inline std::uint32_t entrySum(std::string_view digits) {
+    const char* at = digits.data();
+    const char* const end = at + digits.size();
+    std::uint32_t sum = 0;
+    for (; end - at >= 16; at += 16) {
+        sum += pairAt(at) + pairAt(at + 2) + pairAt(at + 4) + pairAt(at + 6) + pairAt(at + 8) +
+               pairAt(at + 10) + pairAt(at + 12) + pairAt(at + 14);
+    }
+    for (; end - at >= 2; at += 2) {
+        sum += pairAt(at);
+    }
+    if (at < end) {
+        sum += 16u * value(*at);
+    }
+    return sum;
+}
+
+// Sum, not yet reduced modulo 256, of the bytes the pairs of `digits` stand for.
+unsigned pairSum(std::string_view digits) {
+    return entrySum(digits) & (kLineEndFlag - 1);
+}
+
+std::uint8_t complement(unsigned sum) {
+    return static_cast<std::uint8_t>(0xFFu - (sum & 0xFFu));
 }
 
 char* putHex2(char* out, unsigned byte) {
     out[0] = kHex[(byte >> 4) & 0xF];
     out[1] = kHex[byte & 0xF];
     return out + 2;
+}
+
+char* copy(char* out, std::string_view from) {
+    std::memcpy(out, from.data(), from.size());
+    return out + from.size();
 }
 
 std::string_view withoutLineFeed(std::string_view str) {
@@ -40,24 +98,19 @@ std::string_view withoutLineFeed(std::string_view str) {
     return str;
 }
 
-// Writes mark, type '3' or '7' and count; returns the position after them.
-char* putHead(char* out, std::string_view str, std::size_t count) {
+// Writes mark, type '3' or '7', count and "0000"; returns the position after them.
+char* putHead(char* out, std::string_view str, unsigned count) {
     out[0] = str[0];
     out[1] = str[1] == '1' ? '3' : '7';
-    return putHex2(out + 2, static_cast<unsigned>(count & 0xFF));
+    return copy(putHex2(out + 2, count), "0000");
 }
 
-// Appends the checksum of the record built in [out, end) and a NUL.
-std::size_t finish(char* out, char* end) {
-    auto size = static_cast<std::size_t>(end - out);
-    end = putHex2(end, calcSum(std::string_view(out, size)));
+// Appends the checksum of the record in [out, end), which holds `sum` so far,
+// and a NUL; returns the record's size.
+std::size_t finish(char* out, char* end, unsigned sum) {
+    end = putHex2(end, complement(sum));
     *end = '\0';
-    return size + 2;
-}
-
-char* copy(char* out, std::string_view from) {
-    std::memcpy(out, from.data(), from.size());
-    return out + from.size();
+    return static_cast<std::size_t>(end - out);
 }
 
 } // namespace
@@ -67,15 +120,7 @@ std::uint8_t digitValue(char ch) {
 }
 
 std::uint8_t calcSum(std::string_view str) {
-    unsigned sum = 0;
-    std::size_t i = 2;
-    for (; i + 1 < str.size(); i += 2) {
-        sum += pairValue(str, i);
-    }
-    if (i < str.size()) {
-        sum += 16u * value(str[i]);
-    }
-    return static_cast<std::uint8_t>(0xFFu - (sum & 0xFFu));
+    return complement(str.size() > 2 ? pairSum(str.substr(2)) : 0);
 }
 
 std::size_t convert(std::string_view str, char* result) {
@@ -84,10 +129,34 @@ std::size_t convert(std::string_view str, char* result) {
     if (size < 6) {
         return 0;
     }
-    char* end = putHead(result, str, (size - 4) / 2 + 2);
-    end = copy(end, "0000");
-    end = copy(end, str.substr(4, size - 6));
-    return finish(result, end);
+    const auto count = static_cast<unsigned>(((size - 4) / 2 + 2) & 0xFF);
+    // Address and data follow the count and 00 00, aligned as in the input:
+    // their pairs give the rest of the checksum without a second pass.
+    const std::string_view digits(str.data() + 4, size - 6);
+    return finish(result, copy(putHead(result, str, count), digits), count + pairSum(digits));
+}
+
+PlainLine convertPlain(std::string_view text, char* result) {
+    if (text.size() < 4 || (text[1] != '1' && text[1] != '9')) {
+        return {};
+    }
+    const char* const in = text.data();
+    const std::size_t size = 4 + 2 * (pairAt(in + 2) & 0xFFu);
+    if (size < 6 || size >= kMaxRecordText || size >= text.size()) {
+        return {};
+    }
+    std::size_t consumed = size + 1;
+    if (in[size] == '\r' && size + 1 < text.size()) {
+        ++consumed;
+    }
+    const std::string_view digits(in + 4, size - 6);
+    const std::uint32_t edges = pairAt(in) | pairAt(in + 2) | pairAt(in + size - 2);
+    const std::uint32_t sum = entrySum(digits);
+    if (in[consumed - 1] != '\n' || ((edges | sum) & ~(kLineEndFlag - 1)) != 0) {
+        return {};
+    }
+    const auto count = static_cast<unsigned>((size - 4) / 2 + 2);
+    return {consumed, finish(result, copy(putHead(result, text, count), digits), count + sum)};
 }
 
 bool needsSplit(std::string_view line) {
@@ -96,26 +165,31 @@ bool needsSplit(std::string_view line) {
 }
 
 std::pair<std::size_t, std::size_t> convertSplit(std::string_view line, char* head, char* tail) {
-    constexpr std::size_t kHeadDigits = 500; // 250 data bytes, the most an S3 record holds
     constexpr std::size_t kData = 8;
+    constexpr std::size_t kHeadDigits = 500; // 250 data bytes, the most an S3 record holds
     line = withoutLineFeed(line);
     const std::string_view address = line.substr(4, 4);
+    const std::string_view first = line.substr(kData, kHeadDigits);
     const std::string_view rest =
         line.substr(kData + kHeadDigits, line.size() - 2 - kData - kHeadDigits);
 
-    char* end = putHead(head, line, 0xFF);
-    end = copy(end, "0000");
-    end = copy(end, address);
-    end = copy(end, line.substr(kData, kHeadDigits));
-    const std::size_t headSize = finish(head, end);
+    char* end = copy(copy(putHead(head, line, 0xFF), address), first);
+    const std::size_t headSize = finish(head, end, 0xFF + pairSum(address) + pairSum(first));
 
-    const unsigned tailAddress = pairValue(line, 4) * 256u + pairValue(line, 6) + 250u;
-    end = putHead(tail, line, rest.size() / 2 + 5);
+    const unsigned tailAddress =
+        pairSum(address.substr(0, 2)) * 256u + pairSum(address.substr(2)) + 250u;
+    const auto count = static_cast<unsigned>(rest.size() / 2 + 5);
+    end = putHex2(tail + 2, count);
+    tail[0] = line[0];
+    tail[1] = '3';
+    unsigned sum = count;
     for (int shift = 24; shift >= 0; shift -= 8) {
-        end = putHex2(end, (tailAddress >> shift) & 0xFFu);
+        const unsigned byte = (tailAddress >> shift) & 0xFFu;
+        end = putHex2(end, byte);
+        sum += byte;
     }
     end = copy(end, rest);
-    return {headSize, finish(tail, end)};
+    return {headSize, finish(tail, end, sum + pairSum(rest))};
 }
 
 } // namespace quorvex

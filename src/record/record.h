@@ -37,6 +37,19 @@ std::uint8_t digitValue(char ch);
 // written) for a text shorter than 6 characters, which cannot hold a record.
 std::size_t convert(std::string_view str, char* result);
 
+// The common case in one pass. If `text` starts with a plain record line,
+// one whose count field gives its length (4 + 2 * count characters, 6 to 510)
+// with no line feed or carriage return before its line end, a line feed or
+// CR LF, and whose type digit is '1' or '9', writes convert()'s record for it
+// to `result` and returns how many characters the line spans with its line
+// end and how many the record has. Otherwise returns zeros: take the line the
+// general way.
+struct PlainLine {
+    std::size_t consumed = 0;
+    std::size_t written = 0;
+};
+PlainLine convertPlain(std::string_view text, char* result);
+
 // True for the S1 lines too long for one S3 record: 251 or 252 data bytes,
 // a record text of 512 to 514 characters (a trailing line feed is ignored).
 bool needsSplit(std::string_view line);
