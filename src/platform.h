@@ -10,6 +10,23 @@
 
 namespace quorvex {
 
+// A regular file's bytes mapped read-only into memory; the view stays valid
+// after the file is closed.
+class Mapping {
+  public:
+    Mapping() = default;
+    ~Mapping();
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+
+    std::string_view view() const { return {static_cast<const char*>(base_), size_}; }
+
+  private:
+    friend class Input;
+    void* base_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 // The source, open for reading bytes as they are stored.
 class Input {
   public:
@@ -22,6 +39,12 @@ class Input {
     bool open(const std::filesystem::path& name);
     // A regular file's size, as a first guess of how much there is; else 0.
     std::uint64_t sizeHint() const { return sizeHint_; }
+    // Maps a regular, non-empty file whole, which spares copying it; false
+    // when it cannot be mapped and must be read. Should another program cut
+    // the file short while it is mapped, or its disk fail, touching the lost
+    // part prints `faultMessage` as a line and ends the process with status 1,
+    // after removing any temporary file.
+    bool map(Mapping& into, const char* faultMessage);
     // Reads up to `size` bytes into `into`: the number read, 0 at the end of
     // the file, or -1 when reading failed.
     std::ptrdiff_t read(char* into, std::size_t size);

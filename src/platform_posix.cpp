@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +63,20 @@ extern "C" void removePendingTemp(int sig) {
     std::raise(sig);
 }
 
+// What to say when a mapped source cannot be read any more.
+const char* volatile sourceFaultMessage = nullptr;
+
+extern "C" void onSourceFault(int /*sig*/) {
+    if (pendingTemp != nullptr) {
+        ::unlink(pendingTemp);
+    }
+    const char* message = sourceFaultMessage;
+    if (message != nullptr && ::write(STDOUT_FILENO, message, std::strlen(message)) >= 0) {
+        (void)!::write(STDOUT_FILENO, "\n", 1);
+    }
+    ::_exit(1);
+}
+
 // Ctrl-C, a closed terminal or a plain kill still leave no temporary file;
 // a signal that is ignored (nohup) stays ignored.
 void removeTempOnSignals() {
@@ -95,6 +111,34 @@ bool Input::open(const fs::path& name) {
         return false;
     }
     sizeHint_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    return true;
+}
+
+Mapping::~Mapping() {
+    if (base_ != nullptr) {
+        ::munmap(base_, size_);
+    }
+}
+
+bool Input::map(Mapping& into, const char* faultMessage) {
+    if (sizeHint_ == 0 || sizeHint_ > SIZE_MAX) {
+        return false;
+    }
+    const auto size = static_cast<std::size_t>(sizeHint_);
+    int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+    flags |= MAP_POPULATE; // read it all now, in one go
+#endif
+    void* base = ::mmap(nullptr, size, PROT_READ, flags, fd(handle_), 0);
+    if (base == MAP_FAILED) {
+        return false;
+    }
+    into.base_ = base;
+    into.size_ = size;
+    sourceFaultMessage = faultMessage;
+    struct sigaction act {};
+    act.sa_handler = onSourceFault;
+    ::sigaction(SIGBUS, &act, nullptr);
     return true;
 }
 

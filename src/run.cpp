@@ -28,15 +28,24 @@ constexpr int kDone = 0;
 constexpr int kFailed = 1;
 
 constexpr std::size_t kReadStep = 64 * 1024;
+constexpr char kReadError[] = "File Read Error";
 
-// The source's bytes up to its first Ctrl-Z, read once into a buffer that is
-// not zero-filled first.
+// The source's bytes up to its first Ctrl-Z: a regular file mapped whole,
+// anything else read once into a buffer that is not zero-filled first.
 class SourceText {
   public:
-    std::string_view view() const { return {data_.get(), size_}; }
+    std::string_view view() const {
+        const std::string_view all = mapping_.view().data() != nullptr
+                                         ? mapping_.view()
+                                         : std::string_view(data_.get(), size_);
+        return all.substr(0, dataLength(all));
+    }
 
     // Reads all of `in`; false when a read failed. Throws std::bad_alloc.
     bool load(Input& in) {
+        if (in.map(mapping_, kReadError)) {
+            return true;
+        }
         // One byte more than a regular file's size sees its end at once.
         grow(static_cast<std::size_t>(std::min<std::uint64_t>(in.sizeHint(), SIZE_MAX - 1)) + 1);
         for (;;) {
@@ -48,10 +57,9 @@ class SourceText {
                 return false;
             }
             const std::string_view chunk(data_.get() + size_, static_cast<std::size_t>(got));
-            const std::size_t kept = dataLength(chunk);
-            size_ += kept;
-            if (got == 0 || kept < chunk.size()) {
-                return true;
+            size_ += chunk.size();
+            if (got == 0 || dataLength(chunk) < chunk.size()) {
+                return true; // nothing after a Ctrl-Z is read
             }
         }
     }
@@ -64,6 +72,7 @@ class SourceText {
         capacity_ = capacity;
     }
 
+    Mapping mapping_;
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
@@ -81,10 +90,10 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
     {
         Input in;
         if (!in.open(fin)) {
-            return say(out, "File Read Error", kDone);
+            return say(out, kReadError, kDone);
         }
         if (!text.load(in)) {
-            return say(out, "File Read Error", kFailed);
+            return say(out, kReadError, kFailed);
         }
     }
     if (!holdsData(text.view())) {
