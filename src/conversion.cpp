@@ -140,9 +140,12 @@ std::optional<Counts> convertText(std::string_view text, Sink& sink) {
     const char* const end = at + text.size();
     while (at < end && !out.failed()) {
         const std::string_view rest(at, static_cast<std::size_t>(end - at));
-        if (*at == '\n') { // a blank line; hostile files hold millions
-            ++lines;
-            ++at;
+        if (*at == '\n') { // blank lines; hostile files hold millions
+            const char* const first = at;
+            do {
+                ++at;
+            } while (at < end && *at == '\n');
+            lines += static_cast<std::uint64_t>(at - first);
             continue;
         }
         const PlainLine plain = convertPlain(rest, out.room());
