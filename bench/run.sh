@@ -5,6 +5,8 @@
 # alternating), their ratio, peak resident memory (/usr/bin/time) and
 # instructions per source byte (callgrind), and checks quorvex's output
 # against the hashes in expected.sha256. --smoke uses tiny inputs and one run.
+# Environment: QUORVEX_BENCH_RUNS (default 11) runs of each program a full
+# input; QUORVEX_BENCH_VERBOSE=1 prints every run's time.
 set -euo pipefail
 quorvex=$(realpath "$1")
 make_input=$(realpath "$2")
@@ -14,7 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ "$smoke" = --smoke ]; then
     scale=smoke runs=1 stress_size=1000000 linefeeds=2000000
 else
-    scale=full runs=${QUORVEX_BENCH_RUNS:-5} stress_size=100000000 linefeeds=200000000
+    scale=full runs=${QUORVEX_BENCH_RUNS:-11} stress_size=100000000 linefeeds=200000000
 fi
 for tool in objcopy valgrind /usr/bin/time sha256sum; do
     command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install binutils valgrind time coreutils)"; exit 1; }
