@@ -67,7 +67,9 @@ class SourceText {
   private:
     void grow(std::size_t capacity) {
         std::unique_ptr<char[]> more(new char[capacity]);
-        std::memcpy(more.get(), data_.get(), size_);
+        if (size_ != 0) {
+            std::memcpy(more.get(), data_.get(), size_);
+        }
         data_ = std::move(more);
         capacity_ = capacity;
     }
@@ -96,7 +98,8 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
             return say(out, kReadError, kFailed);
         }
     }
-    if (!holdsData(text.view())) {
+    const std::string_view source = text.view();
+    if (!holdsData(source)) {
         return say(out, "No data!", kDone);
     }
 
@@ -104,7 +107,7 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
     if (!dest.open()) {
         return say(out, "File Write Error", kDone);
     }
-    const std::optional<Counts> counts = convertText(text.view(), dest);
+    const std::optional<Counts> counts = convertText(source, dest);
     if (!counts || !dest.commit()) {
         return say(out, "File Write Error", kFailed);
     }
