@@ -10,8 +10,6 @@ namespace quorvex {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-// The longest text that may need splitting into two records.
-constexpr std::size_t kSplitMax = 514;
 // Enough for the two records of a split line, with their line ends.
 constexpr std::size_t kLineRoom = 2 * (convertRoom(kMaxRecordText) + 2);
 
@@ -87,8 +85,8 @@ void convertLine(std::string_view content, Writer& out) {
 std::size_t convertStrippedLine(std::string_view content, Writer& out) {
     const std::size_t size =
         content.size() - static_cast<std::size_t>(std::count(content.begin(), content.end(), '\r'));
-    const bool mayNeedSplit = size > kPiece && size <= kSplitMax;
-    char piece[kSplitMax];
+    const bool mayNeedSplit = size > kPiece && size <= kMaxSplitText;
+    char piece[kMaxSplitText];
     std::size_t used = 0;
     for (const char ch : content) {
         if (ch == '\r') {

@@ -191,7 +191,7 @@ PlainLine convertPlain(std::string_view text, char* result) {
 
 bool needsSplit(std::string_view line) {
     const std::size_t size = withoutLineFeed(line).size();
-    return size >= 512 && size <= 514 && line[1] == '1';
+    return size > kMaxRecordText && size <= kMaxSplitText && line[1] == '1';
 }
 
 std::pair<std::size_t, std::size_t> convertSplit(std::string_view line, char* head, char* tail) {

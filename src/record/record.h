@@ -12,6 +12,9 @@ namespace quorvex {
 // Longest record text the conversion run hands to convert(): one line piece.
 inline constexpr std::size_t kMaxRecordText = 511;
 
+// Longest S1 line text convertSplit() takes: 252 data bytes.
+inline constexpr std::size_t kMaxSplitText = 514;
+
 // Room convert() needs in `result` for a record text of `size` characters.
 constexpr std::size_t convertRoom(std::size_t size) {
     return size + 5;
