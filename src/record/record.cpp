@@ -27,13 +27,24 @@ constexpr bool isLineEnd(unsigned ch) {
 // sum of entries counts, above its low 16 bits, the pairs holding a line end.
 constexpr std::uint32_t kLineEndFlag = 1u << 16;
 
+// Built row by row with plain pointers and locals: compilers bound the steps
+// of a constant evaluation (clang at about a million), and 65536 entries made
+// through std::array's operator[] and helper calls would overrun it.
 constexpr std::array<std::uint32_t, 65536> makePairTable() {
     std::array<std::uint32_t, 65536> table{};
-    for (unsigned index = 0; index < 65536; ++index) {
-        const unsigned first = index & 0xFF;
-        const unsigned second = index >> 8;
-        table[index] = ((16u * kDigit[first] + kDigit[second]) & 0xFFu) +
-                       (isLineEnd(first) || isLineEnd(second) ? kLineEndFlag : 0);
+    std::uint32_t digits[256] = {};
+    std::uint32_t ends[256] = {};
+    for (unsigned ch = 0; ch < 256; ++ch) {
+        digits[ch] = kDigit[ch];
+        ends[ch] = isLineEnd(ch) ? kLineEndFlag : 0;
+    }
+    std::uint32_t* entry = table.data();
+    for (unsigned second = 0; second < 256; ++second) {
+        const std::uint32_t low = digits[second];
+        const std::uint32_t end = ends[second];
+        for (unsigned first = 0; first < 256; ++first) {
+            *entry++ = ((16u * digits[first] + low) & 0xFFu) | ends[first] | end;
+        }
     }
     return table;
 }
