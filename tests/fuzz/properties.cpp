@@ -1,0 +1,316 @@
+#include "properties.h"
+
+#include "conversion.h"
+#include "record/record.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace quorvex::properties {
+namespace {
+
+bool isHex(char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
+}
+
+bool isUpperHex(char ch) {
+    return isHex(ch) && !(ch >= 'a' && ch <= 'f');
+}
+
+unsigned hexValue(char ch) {
+    if (ch <= '9') {
+        return static_cast<unsigned>(ch - '0');
+    }
+    return static_cast<unsigned>((ch | 0x20) - 'a' + 10);
+}
+
+unsigned byteAt(std::string_view digits, std::size_t at) {
+    return 16 * hexValue(digits[at]) + hexValue(digits[at + 1]);
+}
+
+// What is wrong with a written record, judged by itself.
+std::string recordProblem(std::string_view record) {
+    const std::size_t size = record.size();
+    if (size < 10) {
+        return "a record of only " + std::to_string(size) + " characters";
+    }
+    if (record[1] != '3' && record[1] != '7') {
+        return "type digit '" + std::string(1, record[1]) + "'";
+    }
+    if (!isUpperHex(record[2]) || !isUpperHex(record[3]) || !isUpperHex(record[size - 2]) ||
+        !isUpperHex(record[size - 1])) {
+        return "count or checksum digits not upper-case hex";
+    }
+    if (byteAt(record, 2) != (size - 4) / 2) {
+        return "count " + std::string(record.substr(2, 2)) + " for a record of " +
+               std::to_string(size) + " characters";
+    }
+    const std::string_view digits = record.substr(2);
+    if (digits.size() % 2 == 0 && std::all_of(digits.begin(), digits.end(), isHex)) {
+        unsigned sum = 0;
+        for (std::size_t at = 0; at < digits.size(); at += 2) {
+            sum += byteAt(digits, at);
+        }
+        if (sum % 256 != 255) {
+            return "bytes from count to checksum sum to " + std::to_string(sum % 256);
+        }
+    }
+    return {};
+}
+
+// A record the model expects: the mark and type of its line, and the digits
+// it must carry after its address (all of them but the four zeros and the
+// checksum, or for either half of a split line only its data).
+struct Expected {
+    char mark;
+    char type;
+    std::string_view digits;
+    bool split;
+};
+
+// The text reading rules and the cutting into pieces, written plainly.
+struct Model {
+    std::string text; // cut at the first Ctrl-Z, carriage returns dropped
+    std::uint64_t lines = 0;
+    std::vector<Expected> records;
+};
+
+void modelLine(std::string_view line, bool hasLineFeed, Model& model) {
+    if (line.size() > kMaxRecordText && line.size() <= kMaxSplitText && line[1] == '1') {
+        // 251 or 252 data bytes: 250 of them, then the rest, as two lines.
+        model.lines += 2;
+        model.records.push_back({line[0], '3', line.substr(8, 500), true});
+        model.records.push_back({line[0], '3', line.substr(508, line.size() - 510), true});
+        return;
+    }
+    for (std::size_t at = 0; at < line.size(); at += kPiece) {
+        const std::string_view piece = line.substr(at, kPiece);
+        ++model.lines;
+        if (piece.size() >= 6 && (piece[1] == '1' || piece[1] == '9')) {
+            model.records.push_back(
+                {piece[0], piece[1] == '1' ? '3' : '7', piece.substr(4, piece.size() - 6), false});
+        }
+    }
+    if (hasLineFeed && line.size() % kPiece == 0) {
+        ++model.lines; // the line feed is a piece of its own
+    }
+}
+
+Model modelOf(std::string_view source) {
+    Model model;
+    for (const char ch : source) {
+        if (ch == '\x1A') {
+            break;
+        }
+        if (ch != '\r') {
+            model.text += ch;
+        }
+    }
+    const std::string_view text = model.text;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t lf = text.find('\n', at);
+        const std::size_t end = lf == std::string_view::npos ? text.size() : lf;
+        modelLine(text.substr(at, end - at), lf != std::string_view::npos, model);
+        at = end + 1;
+    }
+    return model;
+}
+
+// Checks a written record against the one the model expects.
+std::string compare(std::string_view record, const Expected& want) {
+    if (record[0] != want.mark || record[1] != want.type) {
+        return "record starts " + std::string(record.substr(0, 2)) + ", its line " + want.mark +
+               (want.type == '3' ? "1" : "9");
+    }
+    if (want.split) {
+        if (record.substr(12, record.size() - 14) != want.digits) {
+            return "split record does not carry its part of the line's data";
+        }
+    } else if (record.substr(4, 4) != "0000" ||
+               record.substr(8, record.size() - 10) != want.digits) {
+        return "record does not carry its line's address and data";
+    }
+    return {};
+}
+
+// The records of a destination text, each without its CR LF; false when the
+// text is not a sequence of CR LF ended lines.
+bool splitRecords(std::string_view output, std::vector<std::string_view>& records) {
+    std::size_t at = 0;
+    while (at < output.size()) {
+        const std::size_t end = output.find_first_of("\r\n", at);
+        if (end == std::string_view::npos || output.compare(end, 2, "\r\n") != 0) {
+            return false;
+        }
+        records.push_back(output.substr(at, end - at));
+        at = end + 2;
+    }
+    return true;
+}
+
+// The source with carriage returns put in at places its own bytes choose.
+std::string withCarriageReturns(std::string_view source) {
+    std::string out = "\r";
+    for (std::size_t at = 0; at < source.size(); ++at) {
+        out += source[at];
+        const auto mix = static_cast<unsigned char>(source[at]) + at;
+        if (mix % 7 == 0) {
+            out += mix % 2 == 0 ? "\r" : "\r\r";
+        }
+    }
+    return out + "\r";
+}
+
+bool sameResult(const Conversion& one, const Conversion& other) {
+    return one.output == other.output && one.counts.lines == other.counts.lines &&
+           one.counts.written == other.counts.written;
+}
+
+// convert() on a record text; `content` is the text without its line feed.
+std::string checkConvert(std::string_view text, std::string_view content) {
+    // Exactly the room the contract asks for, so that ASan sees any overrun.
+    const auto room = std::make_unique<char[]>(convertRoom(text.size()));
+    const std::size_t size = convert(text, room.get());
+    if (content.size() < 6) {
+        return size == 0
+                   ? ""
+                   : "a text of " + std::to_string(content.size()) + " characters was converted";
+    }
+    if (size != content.size() + 4 || room[size] != '\0') {
+        return "convert() wrote " + std::to_string(size) + " characters for a text of " +
+               std::to_string(content.size());
+    }
+    const std::string_view record(room.get(), size);
+    std::string problem = recordProblem(record);
+    if (problem.empty()) {
+        problem = compare(record, {content[0], content[1] == '1' ? '3' : '7',
+                                   content.substr(4, content.size() - 6), false});
+    }
+    return problem.empty() ? "" : "convert(): " + problem;
+}
+
+// convertPlain() takes a whole line, line end included, or nothing; what it
+// writes is convert()'s record for that line.
+std::string checkPlain(std::string_view text) {
+    const auto plainRoom = std::make_unique<char[]>(convertRoom(kMaxRecordText));
+    const PlainLine plain = convertPlain(text, plainRoom.get());
+    if (plain.consumed == 0) {
+        return {};
+    }
+    if (plain.consumed > text.size() || text[plain.consumed - 1] != '\n') {
+        return "convertPlain() took a line without its line feed";
+    }
+    std::string_view line = text.substr(0, plain.consumed);
+    line.remove_suffix(line.size() >= 2 && line[line.size() - 2] == '\r' ? 2 : 1);
+    if (line.find_first_of("\r\n") != std::string_view::npos) {
+        return "convertPlain() took a line holding a line end";
+    }
+    const auto room = std::make_unique<char[]>(convertRoom(line.size()));
+    const std::size_t size = convert(line, room.get());
+    if (std::string_view(plainRoom.get(), plain.written) != std::string_view(room.get(), size)) {
+        return "convertPlain() and convert() differ";
+    }
+    return {};
+}
+
+// convertSplit() on an S1 line of 251 or 252 data bytes: 250 of them at the
+// line's address, the rest at that address + 250.
+std::string checkSplit(std::string_view text, std::string_view content) {
+    const auto head = std::make_unique<char[]>(convertRoom(kMaxRecordText));
+    const auto tail = std::make_unique<char[]>(convertRoom(kMaxRecordText));
+    const auto sizes = convertSplit(text, head.get(), tail.get());
+    const std::string_view records[] = {{head.get(), sizes.first}, {tail.get(), sizes.second}};
+    const Expected expected[] = {
+        {content[0], '3', content.substr(8, 500), true},
+        {content[0], '3', content.substr(508, content.size() - 510), true}};
+    for (int i = 0; i < 2; ++i) {
+        std::string problem = recordProblem(records[i]);
+        if (problem.empty()) {
+            problem = compare(records[i], expected[i]);
+        }
+        if (!problem.empty()) {
+            return "convertSplit(): " + problem;
+        }
+    }
+    const std::string_view address = content.substr(4, 4);
+    if (records[0].substr(4, 8) != "0000" + std::string(address)) {
+        return "convertSplit(): the first record is not at the line's address";
+    }
+    if (std::all_of(address.begin(), address.end(), isHex)) {
+        const std::string_view tailAddress = records[1].substr(4, 8);
+        unsigned value = 0;
+        for (std::size_t at = 0; at < tailAddress.size(); at += 2) {
+            value = value * 256 + byteAt(tailAddress, at);
+        }
+        if (value != byteAt(address, 0) * 256 + byteAt(address, 2) + 250) {
+            return "convertSplit(): the second record is not at the line's address + 250";
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+std::string checkConversion(std::string_view source) {
+    const Conversion result = convertBytes(source);
+    std::vector<std::string_view> records;
+    if (!splitRecords(result.output, records)) {
+        return "the output is not a sequence of records ending in CR LF";
+    }
+    if (records.size() != result.counts.written) {
+        return std::to_string(records.size()) + " records written, " +
+               std::to_string(result.counts.written) + " counted";
+    }
+    if (result.counts.written > result.counts.lines) {
+        return "more records written than lines read";
+    }
+    const Model model = modelOf(source);
+    if (result.counts.lines != model.lines || records.size() != model.records.size()) {
+        return "counted " + std::to_string(result.counts.written) + "/" +
+               std::to_string(result.counts.lines) + " lines, the reading rules give " +
+               std::to_string(model.records.size()) + "/" + std::to_string(model.lines);
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        std::string problem = recordProblem(records[i]);
+        if (problem.empty()) {
+            problem = compare(records[i], model.records[i]);
+        }
+        if (!problem.empty()) {
+            return "record " + std::to_string(i + 1) + ": " + problem;
+        }
+    }
+    if (!sameResult(convertBytes(withCarriageReturns(source)), result)) {
+        return "carriage returns put into the source changed the result";
+    }
+    std::string tail(source);
+    tail += '\x1A';
+    tail.append(source.rbegin(), source.rend());
+    if (!sameResult(convertBytes(tail), result)) {
+        return "a Ctrl-Z and more bytes after the source changed the result";
+    }
+    return {};
+}
+
+std::string checkRecord(std::string_view text) {
+    text = text.substr(0, kMaxSplitText + 1);
+    std::string_view content = text;
+    if (!content.empty() && content.back() == '\n') {
+        content.remove_suffix(1);
+    }
+    std::string problem;
+    if (content.size() <= kMaxRecordText) {
+        problem = checkConvert(text, content);
+    }
+    if (problem.empty()) {
+        problem = checkPlain(text);
+    }
+    if (problem.empty() && needsSplit(text)) {
+        problem = checkSplit(text, content);
+    }
+    return problem;
+}
+
+} // namespace quorvex::properties
