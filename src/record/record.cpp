@@ -68,44 +68,38 @@ std::uint32_t pairAt(const char* at) {
 // on the way, in blocks: small copies of unknown size cost more than this.
 template <bool kCopy>
 [[gnu::always_inline]] inline std::uint32_t entrySum(std::string_view digits, char* out) {
-    const char* at = digits.data();
-    const char* const end = at + digits.size();
+    const char* const begin = digits.data();
+    const char* const end = begin + digits.size();
+    const char* at = begin;
     std::uint32_t sum = 0;
-    for (; end - at >= 16; at += 16, out += 16) {
+    // `out` may be null without kCopy: it is only offset where it is written.
+    const auto copyAt = [out, begin](const char* from, std::size_t size) {
         if (kCopy) {
-            std::memcpy(out, at, 16);
+            std::memcpy(out + (from - begin), from, size);
         }
+    };
+    for (; end - at >= 16; at += 16) {
+        copyAt(at, 16);
         sum += pairAt(at) + pairAt(at + 2) + pairAt(at + 4) + pairAt(at + 6) + pairAt(at + 8) +
                pairAt(at + 10) + pairAt(at + 12) + pairAt(at + 14);
     }
     if (end - at >= 8) {
-        if (kCopy) {
-            std::memcpy(out, at, 8);
-        }
+        copyAt(at, 8);
         sum += pairAt(at) + pairAt(at + 2) + pairAt(at + 4) + pairAt(at + 6);
         at += 8;
-        out += 8;
     }
     if (end - at >= 4) {
-        if (kCopy) {
-            std::memcpy(out, at, 4);
-        }
+        copyAt(at, 4);
         sum += pairAt(at) + pairAt(at + 2);
         at += 4;
-        out += 4;
     }
     if (end - at >= 2) {
-        if (kCopy) {
-            std::memcpy(out, at, 2);
-        }
+        copyAt(at, 2);
         sum += pairAt(at);
         at += 2;
-        out += 2;
     }
     if (at < end) {
-        if (kCopy) {
-            *out = *at;
-        }
+        copyAt(at, 1);
         sum += 16u * value(*at);
     }
     return sum;
