@@ -20,10 +20,11 @@ mkdir "$tmp/work" && cd "$tmp/work" || exit 1
 failed=0
 complain() { echo "FAIL: $*"; failed=1; }
 skip() { echo "SKIP: $*"; exit 77; }
+runner=() # what the program runs under: nothing, or an unprivileged user
 expect() { # expect STATUS MESSAGE ARGS...: runs the program and checks what it says
     local status=$1 message=$2
     shift 2
-    "${quorvex[@]}" "$@" >"$tmp/console"
+    "${runner[@]}" "${quorvex[@]}" "$@" >"$tmp/console"
     local got=$?
     local out
     out=$(tr -d '\r' <"$tmp/console") # a Windows console ends lines in CR LF
@@ -35,6 +36,19 @@ bytes() { LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; 
 # S19 text for `bytes` made by objcopy: S0, S1 records of 16 data bytes, S9, CR LF.
 s19() { bytes "$1" "$2" >img.bin && objcopy -I binary -O srec --srec-len=16 img.bin "$3" && rm img.bin; }
 leftovers() { find "$1" -name '.quorvex-*' | grep -q .; }
+# Root reads and writes files whatever their mode: run as nobody instead.
+unprivileged() {
+    [ "$(id -u)" = 0 ] || return 0
+    command -v setpriv >/dev/null || skip "root ignores file modes, and setpriv is missing to drop that"
+    chmod 0755 "$tmp" && chmod 0777 "$tmp/work"
+    runner=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    "${runner[@]}" "${quorvex[@]}" >/dev/null || skip "the program cannot be run as nobody from here"
+}
+# A source large enough to be caught while it is converted in place.
+large_s19() {
+    s19 4096 7 "$1"
+    for _ in $(seq 13); do cat "$1" "$1" >twice.s19 && mv twice.s19 "$1"; done
+}
 
 case $check in
 full-device | null-device)
@@ -95,23 +109,55 @@ permission-bits)
     (umask 027 && "${quorvex[@]}" fw.s19 new.s37 >/dev/null)
     [ "$(stat -c %a new.s37)" = 640 ] || complain "new file mode $(stat -c %a new.s37) under umask 027"
     ;;
-interrupted)
-    # Ctrl-C or a plain kill while writing leaves the source and no temporary file.
-    s19 4096 7 fw.s19
-    for _ in $(seq 13); do cat fw.s19 fw.s19 >twice.s19 && mv twice.s19 fw.s19; done
-    cp fw.s19 original.s19
-    "${quorvex[@]}" fw.s19 fw.s19 >/dev/null &
+interrupted | killed)
+    # Ctrl-C or a plain kill while writing leaves the source and no temporary
+    # file. SIGKILL cannot be caught: the source is still whole, and only the
+    # temporary file in the destination's folder may be left behind.
+    if [ "$check" = interrupted ]; then signal=TERM; else signal=KILL; fi
+    mkdir dest && large_s19 dest/fw.s19
+    cp dest/fw.s19 original.s19
+    "${quorvex[@]}" dest/fw.s19 dest/fw.s19 >/dev/null &
     pid=$!
     for _ in $(seq 500); do
-        leftovers . && break
+        leftovers dest && break
         sleep 0.01
     done
-    leftovers . || skip "the run ended before it could be interrupted"
-    kill -TERM "$pid"
+    leftovers dest || skip "the run ended before it could be interrupted"
+    kill -"$signal" "$pid"
     wait "$pid"
     status=$?
-    [ "$status" = 143 ] || complain "status $status, expected 143 (killed by SIGTERM)"
-    cmp -s fw.s19 original.s19 || complain "the source was changed"
+    want=$((128 + $(kill -l "$signal")))
+    [ "$status" = "$want" ] || complain "status $status, expected $want (killed by SIG$signal)"
+    cmp -s dest/fw.s19 original.s19 || complain "the source was changed"
+    if [ "$signal" = TERM ]; then
+        leftovers . && complain "a temporary file was left"
+    else
+        stray=$(find . -name '.quorvex-*' ! -regex '\./dest/\.quorvex-[A-Za-z0-9]*')
+        [ -z "$stray" ] || complain "a temporary file elsewhere than beside the destination: $stray"
+    fi
+    ;;
+unreadable-source)
+    [ -z "$windows" ] || skip "file modes are POSIX"
+    s19 64 8 fw.s19 && chmod 0000 fw.s19
+    unprivileged
+    expect 0 "File Read Error" fw.s19 fw.s37
+    [ -e fw.s37 ] && complain "the destination was created"
+    [ "$(stat -c %a fw.s19)" = 0 ] || complain "the source's mode was changed"
+    ;;
+long-paths)
+    # Names past the 259 characters of a classic Windows path, both relative
+    # and absolute, in folders nested past it.
+    s19 64 9 fw.s19
+    "${quorvex[@]}" fw.s19 short.s37 >/dev/null
+    deep=$(printf 'folder-%.0s0123456789012345678901234567890123456789/' 1 2 3 4 5 6)
+    mkdir -p "$deep" && cp fw.s19 "$deep/fw.s19"
+    expect 0 "Converted 5/6 Lines" "$deep/fw.s19" "$deep/fw.s37"
+    cmp -s short.s37 "$deep/fw.s37" || complain "the relative long-named destination differs"
+    [ "${#deep}" -gt 259 ] || complain "the path is only ${#deep} characters"
+    absolute=$(pwd)/$deep
+    [ -n "$windows" ] && absolute=Z:$(tr / '\\' <<<"$absolute") # Wine's drive for /
+    expect 0 "Converted 5/6 Lines" "${absolute}fw.s19" "${absolute}again.s37"
+    cmp -s short.s37 "$deep/again.s37" || complain "the absolute long-named destination differs"
     leftovers . && complain "a temporary file was left"
     ;;
 read-error)
@@ -132,9 +178,9 @@ not-enough-memory)
     ;;
 read-only-destination)
     # On Windows the read-only attribute holds for everyone.
-    [ -n "$windows" ] || [ "$(id -u)" != 0 ] || skip "root may write a read-only file"
     s19 64 6 fw.s19
     echo old >ro.s37 && chmod 0444 ro.s37
+    [ -n "$windows" ] || unprivileged
     expect 0 "File Write Error" fw.s19 ro.s37
     [ "$(cat ro.s37)" = old ] || complain "the read-only file was changed"
     leftovers . && complain "a temporary file was left"
