@@ -10,6 +10,14 @@
 
 namespace quorvex {
 
+#ifdef _WIN32
+// `name` in the extended form \\?\C:\... (or \\?\UNC\server\...) when its full
+// path, or that of a temporary file beside it, reaches MAX_PATH: the only form
+// in which Windows opens such paths. Shorter names and devices are returned
+// as they are.
+std::filesystem::path openablePath(const std::filesystem::path& name);
+#endif
+
 // A regular file's bytes mapped read-only into memory; the view stays valid
 // after the file is closed.
 class Mapping {

@@ -66,6 +66,28 @@ HANDLE createTemp(const fs::path& target, fs::path& temp) {
 
 } // namespace
 
+fs::path openablePath(const fs::path& name) {
+    // Room for the temporary file's name beside it: "\.quorvex-" and 16 digits.
+    constexpr std::size_t kTempRoom = 26;
+    const std::wstring& text = name.native();
+    if (text.empty() || text.rfind(LR"(\\?\)", 0) == 0) {
+        return name;
+    }
+    std::wstring full(::GetFullPathNameW(text.c_str(), 0, nullptr, nullptr), L'\0');
+    if (full.empty()) {
+        return name;
+    }
+    full.resize(
+        ::GetFullPathNameW(text.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+    if (full.size() + kTempRoom < MAX_PATH || full.rfind(LR"(\\.\)", 0) == 0) {
+        return name; // short enough as it is, or a device such as \\.\NUL
+    }
+    if (full.rfind(LR"(\\)", 0) == 0) {
+        return LR"(\\?\UNC\)" + full.substr(2); // \\server\share\...
+    }
+    return LR"(\\?\)" + full;
+}
+
 Mapping::~Mapping() = default;
 
 Input::~Input() {
@@ -76,7 +98,7 @@ Input::~Input() {
 
 bool Input::open(const fs::path& name) {
     // A directory cannot be opened this way, which is what is wanted.
-    handle_ = fromHandle(::CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr,
+    handle_ = fromHandle(::CreateFileW(openablePath(name).c_str(), GENERIC_READ, kShareAll, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (handle_ == kNoHandle) {
         return false;
@@ -116,7 +138,7 @@ bool Destination::open() {
     if (name_.empty()) {
         return false;
     }
-    target_ = name_;
+    target_ = openablePath(name_);
     const DWORD attributes = ::GetFileAttributesW(target_.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
