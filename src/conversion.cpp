@@ -9,7 +9,7 @@
 namespace quorvex {
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 // Enough for the two records of a split line, with their line ends.
 constexpr std::size_t kLineRoom = 2 * (convertRoom(kMaxRecordText) + 2);
 

@@ -59,8 +59,8 @@ extern "C" void removePendingTemp(int sig) {
     if (pendingTemp != nullptr) {
         ::unlink(pendingTemp);
     }
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    (void)std::signal(sig, SIG_DFL);
+    (void)std::raise(sig);
 }
 
 // What to say when a mapped source cannot be read any more.
@@ -72,7 +72,8 @@ extern "C" void onSourceFault(int /*sig*/) {
     }
     const char* message = sourceFaultMessage;
     if (message != nullptr && ::write(STDOUT_FILENO, message, std::strlen(message)) >= 0) {
-        (void)!::write(STDOUT_FILENO, "\n", 1);
+        const ssize_t ignored = ::write(STDOUT_FILENO, "\n", 1); // the status tells the rest
+        (void)ignored;
     }
     ::_exit(1);
 }

@@ -9,8 +9,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The shared header keeps handles as integers, as POSIX descriptors are.
 HANDLE asHandle(std::intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
+    return reinterpret_cast<HANDLE>(handle); // NOLINT(performance-no-int-to-ptr)
 }
 
 std::intptr_t fromHandle(HANDLE handle) {
@@ -25,7 +26,7 @@ bool writeAll(HANDLE out, std::string_view bytes) {
         const DWORD step =
             bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
         DWORD done = 0;
-        if (!::WriteFile(out, bytes.data(), step, &done, nullptr) || done == 0) {
+        if (::WriteFile(out, bytes.data(), step, &done, nullptr) == FALSE || done == 0) {
             return false;
         }
         bytes.remove_prefix(done);
@@ -105,7 +106,7 @@ bool Input::open(const fs::path& name) {
     }
     LARGE_INTEGER size{};
     if (::GetFileType(asHandle(handle_)) == FILE_TYPE_DISK &&
-        ::GetFileSizeEx(asHandle(handle_), &size)) {
+        ::GetFileSizeEx(asHandle(handle_), &size) != FALSE) {
         sizeHint_ = static_cast<std::uint64_t>(size.QuadPart);
     }
     return true;
@@ -118,7 +119,7 @@ bool Input::map(Mapping& /*into*/, const char* /*faultMessage*/) {
 std::ptrdiff_t Input::read(char* into, std::size_t size) {
     const DWORD step = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
     DWORD got = 0;
-    if (::ReadFile(asHandle(handle_), into, step, &got, nullptr)) {
+    if (::ReadFile(asHandle(handle_), into, step, &got, nullptr) != FALSE) {
         return static_cast<std::ptrdiff_t>(got);
     }
     return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1; // a pipe's writer is done
@@ -185,14 +186,14 @@ bool Destination::write(std::string_view bytes) {
 
 bool Destination::commit() {
     const HANDLE out = asHandle(handle_);
-    bool ok = !syncable_ || ::FlushFileBuffers(out);
+    bool ok = !syncable_ || ::FlushFileBuffers(out) != FALSE;
     handle_ = kNoHandle;
-    ok = ::CloseHandle(out) && ok;
+    ok = ::CloseHandle(out) != FALSE && ok;
     if (!ok || temp_.empty()) {
         return ok;
     }
-    if (!::MoveFileExW(temp_.c_str(), target_.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (::MoveFileExW(temp_.c_str(), target_.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
         return false;
     }
     pendingTemp = nullptr;

@@ -41,9 +41,10 @@ TEST(ConvertBytes, CarriageReturnsAnywhereAreDropped) {
         "S1" + std::string(1200, '1') + "\n",
         "S1031234B6",
     };
+    const std::size_t spacings[] = {1, 2, 7, 510, 511, 512};
     for (const std::string& clean : lines) {
         const Conversion want = convertBytes(clean);
-        for (const std::size_t every : {1, 2, 7, 510, 511, 512}) {
+        for (const std::size_t every : spacings) {
             const std::string source = sprinkled(clean, every);
             const Conversion got = convertBytes(source);
             EXPECT_EQ(got.output, want.output) << "every " << every << ": " << source.substr(0, 40);
