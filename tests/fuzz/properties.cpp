@@ -122,8 +122,8 @@ Model modelOf(std::string_view source) {
 // Checks a written record against the one the model expects.
 std::string compare(std::string_view record, const Expected& want) {
     if (record[0] != want.mark || record[1] != want.type) {
-        return "record starts " + std::string(record.substr(0, 2)) + ", its line " + want.mark +
-               (want.type == '3' ? "1" : "9");
+        return "record starts " + std::string(record.substr(0, 2)) + ", not " + want.mark +
+               want.type;
     }
     if (want.split) {
         if (record.substr(12, record.size() - 14) != want.digits) {
@@ -171,8 +171,10 @@ bool sameResult(const Conversion& one, const Conversion& other) {
 
 // convert() on a record text; `content` is the text without its line feed.
 std::string checkConvert(std::string_view text, std::string_view content) {
-    // Exactly the room the contract asks for, so that ASan sees any overrun.
-    const auto room = std::make_unique<char[]>(convertRoom(text.size()));
+    // Exactly the room the contract asks for, so that ASan sees any overrun,
+    // and not zero-filled, so that a missing terminator shows.
+    const std::unique_ptr<char[]> room(new char[convertRoom(text.size())]);
+    std::fill_n(room.get(), convertRoom(text.size()), '\xAA');
     const std::size_t size = convert(text, room.get());
     if (content.size() < 6) {
         return size == 0
