@@ -44,11 +44,6 @@ unprivileged() {
     runner=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     "${runner[@]}" "${quorvex[@]}" >/dev/null || skip "the program cannot be run as nobody from here"
 }
-# A source large enough to be caught while it is converted in place.
-large_s19() {
-    s19 4096 7 "$1"
-    for _ in $(seq 13); do cat "$1" "$1" >twice.s19 && mv twice.s19 "$1"; done
-}
 
 case $check in
 full-device | null-device)
@@ -114,7 +109,8 @@ interrupted | killed)
     # file. SIGKILL cannot be caught: the source is still whole, and only the
     # temporary file in the destination's folder may be left behind.
     if [ "$check" = interrupted ]; then signal=TERM; else signal=KILL; fi
-    mkdir dest && large_s19 dest/fw.s19
+    mkdir dest && s19 4096 7 dest/fw.s19 # 8192 times over: large enough to be caught
+    for _ in $(seq 13); do cat dest/fw.s19 dest/fw.s19 >twice.s19 && mv twice.s19 dest/fw.s19; done
     cp dest/fw.s19 original.s19
     "${quorvex[@]}" dest/fw.s19 dest/fw.s19 >/dev/null &
     pid=$!
