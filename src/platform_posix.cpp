@@ -1,12 +1,18 @@
 #include "platform.h"
 
+#include "explain.h"
+
+#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace quorvex {
@@ -14,14 +20,57 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int fd(std::intptr_t handle) {
-    return static_cast<int>(handle);
+// Notes that `verb` failed on `file`, for errno's reason; returns false for the
+// caller to pass on.
+bool fail(const char* verb, const fs::path& file, const char* after = "") {
+    const int error = errno;
+    noteFailure(std::string(verb) + " " + quoted(file) + after,
+                std::generic_category().message(error));
+    return false;
 }
 
-// `name` with every symbolic link along its final component followed, so that
-// a link keeps pointing to the file it names after that file is replaced.
-fs::path followLinks(fs::path name) {
+bool failOpening(const fs::path& file) {
+    return fail("open", file, " for writing");
+}
+
+// The process's own descriptor that `name` stands for, /dev/fd/N or
+// /proc/self/fd/N, where /dev/stdout and bash's >(...) lead; else -1.
+int ownDescriptor(const fs::path& name) {
+    const std::string digits = name.filename().string();
+    if (digits.empty() || digits.size() > 6 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+    }
+    const fs::path dir = name.parent_path();
+    struct stat named {};
+    struct stat own {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &named) != 0 ||
+        ::stat("/proc/self/fd", &own) != 0 || named.st_dev != own.st_dev ||
+        named.st_ino != own.st_ino) {
+        return -1;
+    }
+    int descriptor = 0;
+    for (const char digit : digits) {
+        descriptor = descriptor * 10 + (digit - '0');
+    }
+    return descriptor;
+}
+
+struct Resolved {
+    fs::path path;       // the name with every symbolic link followed
+    int descriptor = -1; // or the process's own descriptor it leads to
+};
+
+// Follows every symbolic link along the final component of `name`, so that a
+// link keeps pointing to the file it names after that file is replaced; stops
+// at one of the process's own descriptors, whose "links" lead nowhere a file
+// could be made.
+Resolved resolve(fs::path name) {
     for (int hop = 0; hop < 40; ++hop) {
+        const int descriptor = ownDescriptor(name);
+        if (descriptor >= 0) {
+            return {name, descriptor};
+        }
         struct stat st {};
         if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             break;
@@ -35,60 +84,67 @@ fs::path followLinks(fs::path name) {
         const fs::path next(to);
         name = next.is_absolute() ? next : name.parent_path() / next;
     }
-    return name;
+    return {name, -1};
 }
 
 bool writeAll(int out, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t done = ::write(out, bytes.data(), bytes.size());
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (done > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(done));
+        } else if (done == 0) {
+            errno = EIO; // no progress, and none to expect
+            return false;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd ready{out, POLLOUT, 0}; // a descriptor the caller made non-blocking
+            (void)::poll(&ready, 1, -1);
+        } else if (errno != EINTR) {
             return false;
         }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
     }
     return true;
 }
 
-// The temporary file being written, for removal when the run is interrupted.
-const char* volatile pendingTemp = nullptr;
+// The temporary file being written, for the signal handlers to remove. Its
+// name lives in the Destination until after the pointer is cleared.
+std::atomic<const char*> pendingTemp{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free, "read from signal handlers");
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 extern "C" void removePendingTemp(int sig) {
-    if (pendingTemp != nullptr) {
-        ::unlink(pendingTemp);
+    const char* temp = pendingTemp.load();
+    if (temp != nullptr) {
+        ::unlink(temp);
     }
-    (void)std::signal(sig, SIG_DFL);
-    (void)std::raise(sig);
+    (void)std::raise(sig); // the handler is reset: the process ends as it would have
 }
 
-// What to say when a mapped source cannot be read any more.
-const char* volatile sourceFaultMessage = nullptr;
+// What the handler of a fault in the mapped source writes, each text whole.
+struct FaultTexts {
+    std::string message;     // to standard output
+    std::string explanation; // to standard error, perhaps empty
+};
+std::atomic<const FaultTexts*> sourceFault{nullptr};
 
-extern "C" void onSourceFault(int /*sig*/) {
-    if (pendingTemp != nullptr) {
-        ::unlink(pendingTemp);
-    }
-    const char* message = sourceFaultMessage;
-    if (message != nullptr && ::write(STDOUT_FILENO, message, std::strlen(message)) >= 0) {
-        const ssize_t ignored = ::write(STDOUT_FILENO, "\n", 1); // the status tells the rest
+void writeText(int out, const std::string& text) {
+    if (!text.empty()) {
+        const ssize_t ignored = ::write(out, text.data(), text.size()); // the status tells the rest
         (void)ignored;
     }
-    ::_exit(1);
 }
 
-// Ctrl-C, a closed terminal or a plain kill still leave no temporary file;
-// a signal that is ignored (nohup) stays ignored.
-void removeTempOnSignals() {
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction old {};
-        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
-            struct sigaction act {};
-            act.sa_handler = removePendingTemp;
-            ::sigaction(sig, &act, nullptr);
-        }
+extern "C" void onSourceFault(int /*sig*/) {
+    const char* temp = pendingTemp.load();
+    if (temp != nullptr) {
+        ::unlink(temp);
     }
+    const FaultTexts* texts = sourceFault.load();
+    if (texts != nullptr) {
+        writeText(STDOUT_FILENO, texts->message);
+        writeText(STDERR_FILENO, texts->explanation);
+    }
+    ::_exit(1);
 }
 
 unsigned newFileMode() {
@@ -99,149 +155,350 @@ unsigned newFileMode() {
 
 } // namespace
 
+void installSignalHandlers() {
+    // A closed pipe or a file-size limit then fails the write, which is reported.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    for (const int sig : {SIGPIPE, SIGXFSZ}) {
+        ::sigaction(sig, &ignore, nullptr);
+    }
+    // A signal that is ignored (nohup) stays ignored.
+    for (const int sig : kEndingSignals) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+            struct sigaction act {};
+            act.sa_handler = removePendingTemp;
+            act.sa_flags = static_cast<int>(SA_RESETHAND);
+            ::sigaction(sig, &act, nullptr);
+        }
+    }
+}
+
+void writeErrorLine(std::string_view line) {
+    const std::string text = std::string(line) + "\n";
+    (void)std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+struct Mapping::State {
+    void* base = nullptr;
+    std::size_t size = 0;
+    bool fromFile = false; // else a private copy
+    dev_t device = 0;      // the mapped file
+    ino_t inode = 0;
+    struct sigaction oldFaultAction {};
+    FaultTexts fault;
+
+    void unmap() {
+        if (base == nullptr) {
+            return;
+        }
+        if (fromFile) {
+            // Faults elsewhere are no longer this file's.
+            sourceFault.store(nullptr);
+            ::sigaction(SIGBUS, &oldFaultAction, nullptr);
+        }
+        ::munmap(base, size);
+        base = nullptr;
+        size = 0;
+        fromFile = false;
+    }
+
+    // Before the file behind `fd` is rewritten in place: if it is the mapped
+    // file, whose mapping would show the new bytes or fault where the file was
+    // cut, the bytes are first copied into memory of their own.
+    void spare(int fd) {
+        struct stat st {};
+        if (!fromFile || ::fstat(fd, &st) != 0 || st.st_dev != device || st.st_ino != inode) {
+            return;
+        }
+        void* copy =
+            ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (copy == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        std::memcpy(copy, base, size);
+        const std::size_t copied = size;
+        unmap();
+        base = copy;
+        size = copied;
+    }
+};
+
+Mapping::Mapping() : state_(std::make_unique<State>()) {}
+
+Mapping::~Mapping() {
+    state_->unmap();
+}
+
+std::string_view Mapping::view() const {
+    return {static_cast<const char*>(state_->base), state_->size};
+}
+
+struct Input::State {
+    fs::path name;
+    int fd = -1;
+    std::uint64_t size = 0; // of a regular file
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+Input::Input() : state_(std::make_unique<State>()) {}
+
 Input::~Input() {
-    if (handle_ >= 0) {
-        ::close(fd(handle_));
+    if (state_->fd >= 0) {
+        ::close(state_->fd);
     }
 }
 
 bool Input::open(const fs::path& name) {
-    handle_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    State& in = *state_;
+    in.name = name;
+    in.fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
-    if (handle_ < 0 || ::fstat(fd(handle_), &st) != 0 || S_ISDIR(st.st_mode)) {
-        return false;
+    if (in.fd < 0 || ::fstat(in.fd, &st) != 0) {
+        return fail("open", name, " for reading");
     }
-    sizeHint_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return fail("open", name, " for reading");
+    }
+    in.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    in.device = st.st_dev;
+    in.inode = st.st_ino;
     return true;
 }
 
-Mapping::~Mapping() {
-    if (base_ != nullptr) {
-        ::munmap(base_, size_);
-    }
+std::uint64_t Input::sizeHint() const {
+    return state_->size;
 }
 
 bool Input::map(Mapping& into, const char* faultMessage) {
-    if (sizeHint_ == 0 || sizeHint_ > SIZE_MAX) {
+    const State& in = *state_;
+    if (in.size == 0 || in.size > SIZE_MAX) {
         return false;
     }
-    const auto size = static_cast<std::size_t>(sizeHint_);
+    const auto size = static_cast<std::size_t>(in.size);
     int flags = MAP_PRIVATE;
 #ifdef MAP_POPULATE
     flags |= MAP_POPULATE; // read it all now, in one go
 #endif
-    void* base = ::mmap(nullptr, size, PROT_READ, flags, fd(handle_), 0);
+    void* base = ::mmap(nullptr, size, PROT_READ, flags, in.fd, 0);
     if (base == MAP_FAILED) {
         return false;
     }
-    into.base_ = base;
-    into.size_ = size;
-    sourceFaultMessage = faultMessage;
+    Mapping::State& mapped = *into.state_;
+    mapped.base = base;
+    mapped.size = size;
+    mapped.fromFile = true;
+    mapped.device = in.device;
+    mapped.inode = in.inode;
+    mapped.fault.message = std::string(faultMessage) + "\n";
+    mapped.fault.explanation = explanation("read " + quoted(in.name),
+                                           "it was cut short, or its device failed, while read");
+    if (!mapped.fault.explanation.empty()) {
+        mapped.fault.explanation += "\n";
+    }
+    sourceFault.store(&mapped.fault);
     struct sigaction act {};
     act.sa_handler = onSourceFault;
-    ::sigaction(SIGBUS, &act, nullptr);
+    ::sigaction(SIGBUS, &act, &mapped.oldFaultAction);
     return true;
 }
 
 std::ptrdiff_t Input::read(char* into, std::size_t size) {
     for (;;) {
-        const ssize_t got = ::read(fd(handle_), into, size);
-        if (got >= 0 || errno != EINTR) {
+        const ssize_t got = ::read(state_->fd, into, size);
+        if (got >= 0) {
             return got;
         }
+        if (errno != EINTR) {
+            fail("read", state_->name);
+            return -1;
+        }
     }
+}
+
+struct Destination::State {
+    fs::path name;    // as given
+    fs::path target;  // with symbolic links followed
+    std::string temp; // the temporary file; empty when writing target directly
+    int fd = -1;
+    bool ownsFd = true;     // false for one of the process's own descriptors
+    bool syncable = false;  // a regular file, so sync it before closing
+    bool replacing = false; // target exists and is being replaced
+    mode_t mode = 0;        // permission bits for the new file
+    uid_t owner = 0;
+    gid_t group = 0;
+    bool truncatePending = false; // written in place, and not yet emptied
+
+    // Writes through one of the process's own descriptors, as the caller set
+    // it up: a pipe stays a pipe, and a file opened for appending is appended to.
+    bool useDescriptor(int descriptor) {
+        const int flags = ::fcntl(descriptor, F_GETFL);
+        if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
+            errno = EBADF;
+            return failOpening(name);
+        }
+        struct stat st {};
+        if (::fstat(descriptor, &st) != 0) {
+            return failOpening(name);
+        }
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return failOpening(name);
+        }
+        fd = descriptor;
+        ownsFd = false;
+        return true;
+    }
+
+    // Looks at what the target is: a folder is refused, a device or a pipe
+    // opened to be written directly, and a file that the user could not open
+    // for writing is refused without opening it (an open for writing alone
+    // tells watchers the file was written). Else notes how to replace it.
+    bool inspect() {
+        struct stat st {};
+        if (::stat(target.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                return failOpening(name);
+            }
+            mode = static_cast<mode_t>(newFileMode());
+            syncable = true;
+            return true;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return failOpening(name);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+            return fd >= 0 || failOpening(name);
+        }
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            return failOpening(name);
+        }
+        replacing = true;
+        syncable = true;
+        mode = st.st_mode & 07777u;
+        owner = st.st_uid;
+        group = st.st_gid;
+        return true;
+    }
+
+    // Makes the temporary file beside the target; false with errno set when
+    // it cannot be made.
+    bool makeTemp() {
+        const fs::path dir = target.parent_path();
+        std::string made = (dir.empty() ? fs::path(".") : dir) / ".quorvex-XXXXXX";
+        // No signal may end the run between making the file and naming it to
+        // the handlers that remove it.
+        sigset_t ending;
+        sigset_t before;
+        ::sigemptyset(&ending);
+        for (const int sig : kEndingSignals) {
+            ::sigaddset(&ending, sig);
+        }
+        ::sigprocmask(SIG_BLOCK, &ending, &before);
+        fd = ::mkostemp(made.data(), O_CLOEXEC);
+        const int error = errno;
+        if (fd >= 0) {
+            temp = std::move(made);
+            pendingTemp.store(temp.c_str());
+        }
+        ::sigprocmask(SIG_SETMASK, &before, nullptr);
+        errno = error;
+        return fd >= 0;
+    }
+
+    bool truncate() {
+        if (truncatePending && ::ftruncate(fd, 0) != 0) {
+            return false;
+        }
+        truncatePending = false;
+        return true;
+    }
+};
+
+Destination::Destination(fs::path name) : state_(std::make_unique<State>()) {
+    state_->name = std::move(name);
 }
 
 Destination::~Destination() {
-    if (handle_ >= 0) {
-        ::close(fd(handle_));
+    State& d = *state_;
+    if (d.fd >= 0 && d.ownsFd) {
+        ::close(d.fd);
     }
-    if (!temp_.empty()) {
-        ::unlink(temp_.c_str());
-        pendingTemp = nullptr;
+    if (!d.temp.empty()) {
+        ::unlink(d.temp.c_str());
+        pendingTemp.store(nullptr);
     }
 }
 
-bool Destination::open() {
-    if (name_.empty()) {
-        return false;
+bool Destination::open(Mapping& source) {
+    State& d = *state_;
+    if (d.name.empty()) {
+        errno = ENOENT;
+        return failOpening(d.name);
     }
-    target_ = followLinks(name_);
-    struct stat st {};
-    if (::stat(target_.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) {
+    const Resolved resolved = resolve(d.name);
+    d.target = resolved.path;
+    if (resolved.descriptor >= 0) {
+        if (!d.useDescriptor(resolved.descriptor)) {
             return false;
         }
-        if (!S_ISREG(st.st_mode)) {
-            // A device or a pipe: written directly, as it cannot be replaced.
-            handle_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-            return handle_ >= 0;
-        }
-        // Refuse what the user could not open for writing, without truncating.
-        const int probe = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-        if (probe < 0) {
-            return false;
-        }
-        ::close(probe);
-        replacing_ = true;
-        mode_ = st.st_mode & 07777u;
-        owner_ = st.st_uid;
-        group_ = st.st_gid;
-    } else if (errno != ENOENT) {
-        return false;
-    } else {
-        mode_ = newFileMode();
-    }
-    syncable_ = true;
-
-    const fs::path dir = target_.parent_path();
-    std::string temp = (dir.empty() ? fs::path(".") : dir) / ".quorvex-XXXXXX";
-    handle_ = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (handle_ >= 0) {
-        temp_ = temp;
-        removeTempOnSignals();
-        pendingTemp = temp_.c_str();
+        source.state_->spare(d.fd);
         return true;
     }
-    if (replacing_ && (errno == EACCES || errno == EPERM)) {
-        // The file is writable but its folder is not: write it in place.
-        handle_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-        return handle_ >= 0;
+    if (!d.inspect()) {
+        return false;
     }
-    return false;
+    if (d.fd >= 0 || d.makeTemp()) {
+        return true;
+    }
+    if (!d.replacing || (errno != EACCES && errno != EPERM)) {
+        return failOpening(d.name);
+    }
+    // The file is writable but its folder is not: write it in place, the only
+    // way left. The source may be this very file, under another name too.
+    d.fd = ::open(d.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (d.fd < 0) {
+        return failOpening(d.name);
+    }
+    source.state_->spare(d.fd);
+    d.truncatePending = true; // once nothing can fail before the first write
+    return true;
 }
 
 bool Destination::write(std::string_view bytes) {
-    return writeAll(fd(handle_), bytes);
+    State& d = *state_;
+    return (d.truncate() && writeAll(d.fd, bytes)) || fail("write", d.name);
 }
 
 bool Destination::commit() {
-    const int out = fd(handle_);
-    bool ok = true;
-    if (!temp_.empty()) {
+    State& d = *state_;
+    const int out = d.fd;
+    if (!d.temp.empty()) {
         // Best effort: a file system without owners or modes keeps its own.
-        if (replacing_ && (owner_ != ::geteuid() || group_ != ::getegid())) {
-            (void)::fchown(out, owner_, group_);
+        if (d.replacing && (d.owner != ::geteuid() || d.group != ::getegid())) {
+            (void)::fchown(out, d.owner, d.group);
         }
-        (void)::fchmod(out, static_cast<mode_t>(mode_));
+        (void)::fchmod(out, d.mode);
     }
-    if (syncable_ && ::fsync(out) != 0) {
-        ok = false;
+    bool ok = (d.truncate() && (!d.syncable || ::fsync(out) == 0)) || fail("write", d.name);
+    d.fd = -1;
+    if (d.ownsFd && ::close(out) != 0 && ok) {
+        ok = fail("write", d.name);
     }
-    handle_ = -1;
-    if (::close(out) != 0) {
-        ok = false;
-    }
-    if (!ok || temp_.empty()) {
+    if (!ok || d.temp.empty()) {
         return ok;
     }
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-        return false;
+    if (::rename(d.temp.c_str(), d.target.c_str()) != 0) {
+        return fail("replace", d.name);
     }
-    pendingTemp = nullptr;
-    temp_.clear();
+    pendingTemp.store(nullptr);
+    d.temp.clear();
     // Make the rename itself durable; not every file system can sync a folder.
-    const fs::path dir = target_.parent_path();
+    const fs::path dir = d.target.parent_path();
     const int folder = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         (void)::fsync(folder);

@@ -1,12 +1,15 @@
 #include "run.h"
 
 #include "conversion.h"
+#include "explain.h"
 #include "platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <system_error>
 
 namespace quorvex {
 
@@ -35,15 +38,17 @@ constexpr char kReadError[] = "File Read Error";
 class SourceText {
   public:
     std::string_view view() const {
-        const std::string_view all = mapping_.view().data() != nullptr
-                                         ? mapping_.view()
-                                         : std::string_view(data_.get(), size_);
-        return all.substr(0, dataLength(all));
+        const char* data = mapping_.view().data() != nullptr ? mapping_.view().data() : data_.get();
+        return {data, length_};
     }
+
+    // The mapping behind the text, empty when the source was read.
+    Mapping& mapping() { return mapping_; }
 
     // Reads all of `in`; false when a read failed. Throws std::bad_alloc.
     bool load(Input& in) {
         if (in.map(mapping_, kReadError)) {
+            length_ = dataLength(mapping_.view());
             return true;
         }
         // One byte more than a regular file's size sees its end at once.
@@ -58,8 +63,10 @@ class SourceText {
             }
             const std::string_view chunk(data_.get() + size_, static_cast<std::size_t>(got));
             size_ += chunk.size();
-            if (got == 0 || dataLength(chunk) < chunk.size()) {
-                return true; // nothing after a Ctrl-Z is read
+            const std::size_t kept = dataLength(chunk);
+            if (got == 0 || kept < chunk.size()) { // nothing after a Ctrl-Z is read
+                length_ = size_ - chunk.size() + kept;
+                return true;
             }
         }
     }
@@ -78,6 +85,7 @@ class SourceText {
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+    std::size_t length_ = 0; // up to the first Ctrl-Z
 };
 
 // Console output is not checked: when the console cannot take a message,
@@ -87,30 +95,38 @@ int say(std::FILE* out, const char* message, int status) {
     return status;
 }
 
+// Says a failure's message and, when asked for, why it happened.
+int sayFailure(std::FILE* out, const char* message, int status) {
+    say(out, message, status);
+    explainFailure();
+    return status;
+}
+
 int convertFile(const std::filesystem::path& fin, const std::filesystem::path& fout,
                 std::FILE* out) {
-    SourceText text;
-    {
-        Input in;
-        if (!in.open(fin)) {
-            return say(out, kReadError, kDone);
-        }
-        if (!text.load(in)) {
-            return say(out, kReadError, kFailed);
-        }
-    }
-    const std::string_view source = text.view();
-    if (!holdsData(source)) {
-        return say(out, "No data!", kDone);
-    }
-
     Destination dest(fout);
-    if (!dest.open()) {
-        return say(out, "File Write Error", kDone);
-    }
-    const std::optional<Counts> counts = convertText(source, dest);
+    std::optional<Counts> counts;
+    {
+        SourceText text;
+        {
+            Input in;
+            if (!in.open(fin)) {
+                return sayFailure(out, kReadError, kDone);
+            }
+            if (!text.load(in)) {
+                return sayFailure(out, kReadError, kFailed);
+            }
+        }
+        if (!holdsData(text.view())) {
+            return say(out, "No data!", kDone);
+        }
+        if (!dest.open(text.mapping())) {
+            return sayFailure(out, "File Write Error", kDone);
+        }
+        counts = convertText(text.view(), dest);
+    } // the source is no longer read: unmapped, closed
     if (!counts || !dest.commit()) {
-        return say(out, "File Write Error", kFailed);
+        return sayFailure(out, "File Write Error", kFailed);
     }
     (void)std::fprintf(out, "Converted %llu/%llu Lines\n",
                        static_cast<unsigned long long>(counts->written),
@@ -121,6 +137,7 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
 } // namespace
 
 int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
+    installSignalHandlers();
     if (args.size() < 2) {
         (void)std::fputs(usage, out);
         return kDone;
@@ -128,7 +145,9 @@ int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
     try {
         return convertFile(args[0], args[1], out);
     } catch (const std::bad_alloc&) {
-        return say(out, "Not enough memory", kFailed);
+        noteFailure("hold " + quoted(args[0]) + " in memory",
+                    std::generic_category().message(ENOMEM));
+        return sayFailure(out, "Not enough memory", kFailed);
     }
 }
 
