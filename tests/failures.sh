@@ -20,16 +20,20 @@ mkdir "$tmp/work" && cd "$tmp/work" || exit 1
 failed=0
 complain() { echo "FAIL: $*"; failed=1; }
 skip() { echo "SKIP: $*"; exit 77; }
-runner=() # what the program runs under: nothing, or an unprivileged user
+runner=()   # what the program runs under: nothing, an unprivileged user, a limit
+explained=  # what standard error must hold (a pattern): nothing unless asked for
 expect() { # expect STATUS MESSAGE ARGS...: runs the program and checks what it says
     local status=$1 message=$2
     shift 2
-    "${runner[@]}" "${quorvex[@]}" "$@" >"$tmp/console"
+    "${runner[@]}" "${quorvex[@]}" "$@" >"$tmp/console" 2>"$tmp/errors"
     local got=$?
-    local out
+    local out errors
     out=$(tr -d '\r' <"$tmp/console") # a Windows console ends lines in CR LF
+    errors=$(tr -d '\r' <"$tmp/errors")
     [ "$got" = "$status" ] || complain "status $got, expected $status for: $*"
     [ "$out" = "$message" ] || complain "said '$out', expected '$message' for: $*"
+    # shellcheck disable=SC2053 # a pattern
+    [[ $errors == $explained ]] || complain "standard error held '$errors', expected '$explained' for: $*"
 }
 # Random-looking but repeatable bytes.
 bytes() { LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; i < n; i++) printf "%c", int(rand() * 256) }'; }
@@ -44,6 +48,8 @@ unprivileged() {
     runner=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     "${runner[@]}" "${quorvex[@]}" >/dev/null || skip "the program cannot be run as nobody from here"
 }
+# Runs the program under a file-size limit of $1 KiB.
+file_limit() { runner+=(bash -c 'ulimit -f "$0" && exec "$@"' "$1"); }
 
 case $check in
 full-device | null-device)
@@ -105,32 +111,36 @@ permission-bits)
     [ "$(stat -c %a new.s37)" = 640 ] || complain "new file mode $(stat -c %a new.s37) under umask 027"
     ;;
 interrupted | killed)
-    # Ctrl-C or a plain kill while writing leaves the source and no temporary
-    # file. SIGKILL cannot be caught: the source is still whole, and only the
-    # temporary file in the destination's folder may be left behind.
-    if [ "$check" = interrupted ]; then signal=TERM; else signal=KILL; fi
+    # Ctrl-\, a plain kill or Ctrl-C while writing leaves the source and no
+    # temporary file. SIGKILL cannot be caught: the source is still whole, and
+    # only the temporary file in the destination's folder may be left behind.
+    if [ "$check" = interrupted ]; then signals=(TERM QUIT); else signals=(KILL); fi
     mkdir dest && s19 4096 7 dest/fw.s19 # 8192 times over: large enough to be caught
     for _ in $(seq 13); do cat dest/fw.s19 dest/fw.s19 >twice.s19 && mv twice.s19 dest/fw.s19; done
     cp dest/fw.s19 original.s19
-    "${quorvex[@]}" dest/fw.s19 dest/fw.s19 >/dev/null &
-    pid=$!
-    for _ in $(seq 500); do
-        leftovers dest && break
-        sleep 0.01
+    set -m      # a background run takes SIGQUIT rather than ignore it
+    ulimit -c 0 # and dumps no core for it
+    for signal in "${signals[@]}"; do
+        "${quorvex[@]}" dest/fw.s19 dest/fw.s19 >/dev/null &
+        pid=$!
+        for _ in $(seq 500); do
+            leftovers dest && break
+            sleep 0.01
+        done
+        leftovers dest || skip "the run ended before SIG$signal could interrupt it"
+        kill -"$signal" "$pid"
+        wait "$pid"
+        status=$?
+        want=$((128 + $(kill -l "$signal")))
+        [ "$status" = "$want" ] || complain "status $status, expected $want (killed by SIG$signal)"
+        cmp -s dest/fw.s19 original.s19 || complain "SIG$signal: the source was changed"
+        if [ "$signal" != KILL ]; then
+            leftovers . && complain "SIG$signal: a temporary file was left"
+        else
+            stray=$(find . -name '.quorvex-*' ! -regex '\./dest/\.quorvex-[A-Za-z0-9]*')
+            [ -z "$stray" ] || complain "a temporary file elsewhere than beside the destination: $stray"
+        fi
     done
-    leftovers dest || skip "the run ended before it could be interrupted"
-    kill -"$signal" "$pid"
-    wait "$pid"
-    status=$?
-    want=$((128 + $(kill -l "$signal")))
-    [ "$status" = "$want" ] || complain "status $status, expected $want (killed by SIG$signal)"
-    cmp -s dest/fw.s19 original.s19 || complain "the source was changed"
-    if [ "$signal" = TERM ]; then
-        leftovers . && complain "a temporary file was left"
-    else
-        stray=$(find . -name '.quorvex-*' ! -regex '\./dest/\.quorvex-[A-Za-z0-9]*')
-        [ -z "$stray" ] || complain "a temporary file elsewhere than beside the destination: $stray"
-    fi
     ;;
 unreadable-source)
     [ -z "$windows" ] || skip "file modes are POSIX"
@@ -180,6 +190,85 @@ read-only-destination)
     expect 0 "File Write Error" fw.s19 ro.s37
     [ "$(cat ro.s37)" = old ] || complain "the read-only file was changed"
     leftovers . && complain "a temporary file was left"
+    ;;
+locked-folder)
+    # In a folder where no new file can be made, the file is written in place,
+    # the only way left. Converting in place, or over a hard link to the
+    # source, empties the very file the source is read from: it must be read
+    # into memory first. A write failure there must be said.
+    [ -z "$windows" ] || skip "folder permissions are POSIX"
+    s19 4096 10 fw.s19
+    "${quorvex[@]}" fw.s19 want.s37 >/dev/null
+    mkdir locked && cp fw.s19 locked/fw.s19 && cp fw.s19 locked/a.s19 && ln locked/a.s19 locked/b.s37
+    chmod 0666 locked/*.s19 && chmod 0555 locked
+    unprivileged
+    expect 0 "Converted 257/258 Lines" locked/fw.s19 locked/fw.s19
+    cmp -s locked/fw.s19 want.s37 || complain "in place: the file does not hold the records"
+    expect 0 "Converted 257/258 Lines" locked/a.s19 locked/b.s37
+    cmp -s locked/a.s19 want.s37 && cmp -s locked/b.s37 want.s37 ||
+        complain "over a hard link: the two names do not hold the records"
+    cp fw.s19 locked/fw.s19 # as root, through the folder's mode
+    file_limit 4
+    expect 1 "File Write Error" locked/fw.s19 locked/fw.s19
+    leftovers . && complain "a temporary file was made"
+    ;;
+own-descriptors)
+    # /dev/stdout and its kin name the program's own descriptors: they are
+    # written as the caller set them up, records first and then the summary.
+    [ -z "$windows" ] || skip "/dev/stdout and /dev/fd are POSIX"
+    s19 64 11 fw.s19
+    "${quorvex[@]}" fw.s19 want.s37 >console && cat want.s37 console >want.log
+    "${quorvex[@]}" fw.s19 /dev/stdout 2>&1 | cat >piped.log
+    [ "${PIPESTATUS[0]}" = 0 ] || complain "through a pipe: status ${PIPESTATUS[0]}"
+    cmp -s piped.log want.log || complain "through a pipe: not the records, then the summary"
+    echo "an earlier line" >build.log
+    "${quorvex[@]}" fw.s19 /proc/self/fd/1 >>build.log 2>&1
+    { echo "an earlier line" && cat want.log; } | cmp -s - build.log ||
+        complain "appended to a log: not the earlier line, the records, then the summary"
+    expect 0 "File Write Error" fw.s19 /dev/fd/9 # not open
+    leftovers . && complain "a temporary file was left"
+    ;;
+broken-pipe)
+    # A reader that goes away fails the write and says so; a console that
+    # goes away changes nothing. Neither may end the run by SIGPIPE.
+    [ -z "$windows" ] || skip "SIGPIPE is POSIX"
+    s19 65536 12 fw.s19 # far more records than a pipe holds
+    "${quorvex[@]}" fw.s19 want.s37 >/dev/null
+    mkfifo fifo
+    head -c 100 fifo >/dev/null &
+    expect 1 "File Write Error" fw.s19 fifo
+    wait
+    { sleep 0.5 && "${quorvex[@]}" fw.s19 out.s37 2>errors; echo $? >status; } | true
+    [ "$(cat status)" = 0 ] || complain "with the console gone: status $(cat status), expected 0"
+    cmp -s out.s37 want.s37 || complain "with the console gone: the file does not hold the records"
+    [ -s errors ] && complain "with the console gone: standard error held $(cat errors)"
+    ;;
+file-size-limit)
+    # A write past the file-size limit fails like any other: said, status 1,
+    # the temporary file removed, the destination as it was.
+    [ -z "$windows" ] || skip "file-size limits are POSIX"
+    s19 65536 13 fw.s19
+    echo old >out.s37
+    file_limit 64
+    expect 1 "File Write Error" fw.s19 out.s37
+    [ "$(cat out.s37)" = old ] || complain "the destination was changed"
+    leftovers . && complain "a temporary file was left"
+    ;;
+verbose)
+    # Asked for, each failure also says on standard error why; a completed run
+    # still says nothing there. Windows words its reasons its own way.
+    s19 64 14 fw.s19
+    mkdir folder
+    export QUORVEX_VERBOSE=1
+    reason() { if [ -n "$windows" ]; then echo '?*'; else echo "$1"; fi; }
+    explained="quorvex: cannot open 'missing.s19' for reading: $(reason 'No such file or directory')"
+    expect 0 "File Read Error" missing.s19 out.s37
+    explained="quorvex: cannot open 'gone/out.s37' for writing: $(reason 'No such file or directory')"
+    expect 0 "File Write Error" fw.s19 gone/out.s37
+    explained="quorvex: cannot open 'folder' for writing: $(reason 'Is a directory')"
+    expect 0 "File Write Error" fw.s19 folder
+    explained=
+    expect 0 "Converted 5/6 Lines" fw.s19 out.s37
     ;;
 nul-device)
     # Windows device names are written directly, never replaced.

@@ -3,7 +3,7 @@
 #   args    the command-line arguments, one a line (none when empty)
 #   before/ the files the run starts with (absent: an empty folder)
 #   stdout  the exact console text
-#   status  the exit status
+#   status  the exit status (standard error must stay empty)
 #   after/  every file the folder must hold afterwards, byte for byte, and no other
 # usage: run_case.sh CASE COMMAND...   (COMMAND is the program, perhaps behind an emulator)
 set -u
@@ -17,7 +17,7 @@ mkdir "$tmp/run" "$tmp/after"
 args=()
 mapfile -t args <"$case_dir/args"
 
-(cd "$tmp/run" && "$@" "${args[@]}") >"$tmp/stdout"
+(cd "$tmp/run" && "$@" "${args[@]}") >"$tmp/stdout" 2>"$tmp/stderr"
 status=$?
 # A Windows console writes CR LF; the messages themselves hold no CR.
 [ -n "${QUORVEX_CONSOLE_CRLF:-}" ] && tr -d '\r' <"$tmp/stdout" >"$tmp/stdout.lf" && mv "$tmp/stdout.lf" "$tmp/stdout"
@@ -30,6 +30,8 @@ if ! cmp -s "$tmp/stdout" "$case_dir/stdout"; then
     complain "console text differs:"
     diff <(od -c "$case_dir/stdout") <(od -c "$tmp/stdout") | head -20
 fi
+# Nothing ever goes to standard error unless asked for.
+[ -s "$tmp/stderr" ] && complain "standard error held: $(cat "$tmp/stderr")"
 listing() { (cd "$1" && find . -mindepth 1 | LC_ALL=C sort); }
 if ! diff <(listing "$tmp/after") <(listing "$tmp/run") >"$tmp/listing.diff"; then
     complain "the folder holds other files than expected (< expected, > found):"
