@@ -26,7 +26,13 @@ bool verbose() {
 } // namespace
 
 std::string quoted(const std::filesystem::path& name) {
-    return "'" + name.u8string() + "'";
+    std::string text = name.u8string();
+    for (char& ch : text) {
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) {
+            ch = '?'; // the explanation stays one line
+        }
+    }
+    return "'" + text + "'";
 }
 
 void noteFailure(std::string doing, std::string reason) {

@@ -5,6 +5,7 @@
 #include "conversion.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -25,6 +26,11 @@ std::filesystem::path openablePath(const std::filesystem::path& name);
 // and Ctrl-C, Ctrl-\, a plain kill or a closed terminal remove the pending
 // temporary file before the process ends as it would have.
 void installSignalHandlers();
+
+// Writes console text to `out` whole and at once, also when the caller left
+// its descriptor non-blocking. A console that cannot take it is no failure of
+// the run: the status tells the outcome.
+void writeConsole(std::FILE* out, std::string_view text);
 
 // Writes one line of UTF-8 text to standard error.
 void writeErrorLine(std::string_view line);

@@ -33,20 +33,28 @@ bool failOpening(const fs::path& file) {
     return fail("open", file, " for writing");
 }
 
-// The process's own descriptor that `name` stands for, /dev/fd/N or
-// /proc/self/fd/N, where /dev/stdout and bash's >(...) lead; else -1.
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The process's own descriptor that `name` stands for, /dev/fd/N,
+// /proc/self/fd/N or /proc/thread-self/fd/N, where /dev/stdout and bash's
+// >(...) lead; else -1.
 int ownDescriptor(const fs::path& name) {
     const std::string digits = name.filename().string();
-    if (digits.empty() || digits.size() > 6 ||
+    if (digits.empty() || digits.size() > 9 || (digits[0] == '0' && digits.size() > 1) ||
         digits.find_first_not_of("0123456789") != std::string::npos) {
         return -1;
     }
     const fs::path dir = name.parent_path();
     struct stat named {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &named) != 0) {
+        return -1;
+    }
     struct stat own {};
-    if (::stat(dir.empty() ? "." : dir.c_str(), &named) != 0 ||
-        ::stat("/proc/self/fd", &own) != 0 || named.st_dev != own.st_dev ||
-        named.st_ino != own.st_ino) {
+    const bool listsOwn = (::stat("/proc/self/fd", &own) == 0 && sameFile(named, own)) ||
+                          (::stat("/proc/thread-self/fd", &own) == 0 && sameFile(named, own));
+    if (!listsOwn) {
         return -1;
     }
     int descriptor = 0;
@@ -120,6 +128,39 @@ extern "C" void removePendingTemp(int sig) {
     (void)std::raise(sig); // the handler is reset: the process ends as it would have
 }
 
+// Holds back the signals that end a run until released: they then take
+// effect, with nothing left half done.
+class SignalHold {
+  public:
+    SignalHold() = default;
+    ~SignalHold() { release(); }
+    SignalHold(const SignalHold&) = delete;
+    SignalHold& operator=(const SignalHold&) = delete;
+
+    void hold() {
+        if (held_) {
+            return;
+        }
+        sigset_t ending;
+        ::sigemptyset(&ending);
+        for (const int sig : kEndingSignals) {
+            ::sigaddset(&ending, sig);
+        }
+        held_ = ::sigprocmask(SIG_BLOCK, &ending, &before_) == 0;
+    }
+
+    void release() {
+        if (held_) {
+            ::sigprocmask(SIG_SETMASK, &before_, nullptr);
+            held_ = false;
+        }
+    }
+
+  private:
+    sigset_t before_{};
+    bool held_ = false;
+};
+
 // What the handler of a fault in the mapped source writes, each text whole.
 struct FaultTexts {
     std::string message;     // to standard output
@@ -145,6 +186,21 @@ extern "C" void onSourceFault(int /*sig*/) {
         writeText(STDERR_FILENO, texts->explanation);
     }
     ::_exit(1);
+}
+
+// An append-only file can be neither replaced nor emptied; errno says so.
+bool appendOnly(const fs::path& name) {
+#ifdef STATX_ATTR_APPEND
+    struct statx st {};
+    if (::statx(AT_FDCWD, name.c_str(), 0, STATX_BASIC_STATS, &st) == 0 &&
+        (st.stx_attributes & st.stx_attributes_mask & STATX_ATTR_APPEND) != 0) {
+        errno = EPERM;
+        return true;
+    }
+#else
+    (void)name;
+#endif
+    return false;
 }
 
 unsigned newFileMode() {
@@ -174,9 +230,13 @@ void installSignalHandlers() {
     }
 }
 
+void writeConsole(std::FILE* out, std::string_view text) {
+    (void)std::fflush(out);
+    (void)writeAll(::fileno(out), text);
+}
+
 void writeErrorLine(std::string_view line) {
-    const std::string text = std::string(line) + "\n";
-    (void)std::fwrite(text.data(), 1, text.size(), stderr);
+    writeConsole(stderr, std::string(line) + "\n");
 }
 
 struct Mapping::State {
@@ -330,6 +390,7 @@ struct Destination::State {
     uid_t owner = 0;
     gid_t group = 0;
     bool truncatePending = false; // written in place, and not yet emptied
+    SignalHold inPlace;           // while a file written in place is incomplete
 
     // Writes through one of the process's own descriptors, as the caller set
     // it up: a pipe stays a pipe, and a file opened for appending is appended to.
@@ -374,7 +435,7 @@ struct Destination::State {
             fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
             return fd >= 0 || failOpening(name);
         }
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 || appendOnly(target)) {
             return failOpening(name);
         }
         replacing = true;
@@ -392,20 +453,15 @@ struct Destination::State {
         std::string made = (dir.empty() ? fs::path(".") : dir) / ".quorvex-XXXXXX";
         // No signal may end the run between making the file and naming it to
         // the handlers that remove it.
-        sigset_t ending;
-        sigset_t before;
-        ::sigemptyset(&ending);
-        for (const int sig : kEndingSignals) {
-            ::sigaddset(&ending, sig);
-        }
-        ::sigprocmask(SIG_BLOCK, &ending, &before);
+        SignalHold naming;
+        naming.hold();
         fd = ::mkostemp(made.data(), O_CLOEXEC);
         const int error = errno;
         if (fd >= 0) {
             temp = std::move(made);
             pendingTemp.store(temp.c_str());
         }
-        ::sigprocmask(SIG_SETMASK, &before, nullptr);
+        naming.release();
         errno = error;
         return fd >= 0;
     }
@@ -459,12 +515,14 @@ bool Destination::open(Mapping& source) {
         return failOpening(d.name);
     }
     // The file is writable but its folder is not: write it in place, the only
-    // way left. The source may be this very file, under another name too.
+    // way left. The source may be this very file, under another name too. A
+    // signal then takes effect once the file is whole again.
     d.fd = ::open(d.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (d.fd < 0) {
         return failOpening(d.name);
     }
     source.state_->spare(d.fd);
+    d.inPlace.hold();
     d.truncatePending = true; // once nothing can fail before the first write
     return true;
 }
@@ -489,6 +547,7 @@ bool Destination::commit() {
     if (d.ownsFd && ::close(out) != 0 && ok) {
         ok = fail("write", d.name);
     }
+    d.inPlace.release();
     if (!ok || d.temp.empty()) {
         return ok;
     }

@@ -135,6 +135,11 @@ void installSignalHandlers() {
     ::SetConsoleCtrlHandler(removePendingTemp, TRUE);
 }
 
+void writeConsole(std::FILE* out, std::string_view text) {
+    (void)std::fwrite(text.data(), 1, text.size(), out); // a console's CR LF line ends
+    (void)std::fflush(out);
+}
+
 void writeErrorLine(std::string_view line) {
     const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0;
@@ -144,8 +149,7 @@ void writeErrorLine(std::string_view line) {
         DWORD written = 0;
         (void)::WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     } else {
-        const std::string text = std::string(line) + "\n";
-        (void)std::fwrite(text.data(), 1, text.size(), stderr);
+        writeConsole(stderr, std::string(line) + "\n");
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <system_error>
 
 namespace quorvex {
@@ -88,10 +89,8 @@ class SourceText {
     std::size_t length_ = 0; // up to the first Ctrl-Z
 };
 
-// Console output is not checked: when the console cannot take a message,
-// nothing else could, and the status still tells the outcome.
 int say(std::FILE* out, const char* message, int status) {
-    (void)std::fprintf(out, "%s\n", message);
+    writeConsole(out, std::string(message) + "\n");
     return status;
 }
 
@@ -128,9 +127,8 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
     if (!counts || !dest.commit()) {
         return sayFailure(out, "File Write Error", kFailed);
     }
-    (void)std::fprintf(out, "Converted %llu/%llu Lines\n",
-                       static_cast<unsigned long long>(counts->written),
-                       static_cast<unsigned long long>(counts->lines));
+    writeConsole(out, "Converted " + std::to_string(counts->written) + "/" +
+                          std::to_string(counts->lines) + " Lines\n");
     return kDone;
 }
 
@@ -139,7 +137,7 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
 int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
     installSignalHandlers();
     if (args.size() < 2) {
-        (void)std::fputs(usage, out);
+        writeConsole(out, usage);
         return kDone;
     }
     try {
