@@ -4,6 +4,7 @@
 # usage: failures.sh CHECK COMMAND...     exit 0 passed, 1 failed, 77 skipped
 # (COMMAND is the program, perhaps behind an emulator)
 set -u
+unset QUORVEX_VERBOSE # asked for only where a check asks for it
 check=$1
 shift
 quorvex=("$@")
@@ -40,6 +41,30 @@ bytes() { LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; 
 # S19 text for `bytes` made by objcopy: S0, S1 records of 16 data bytes, S9, CR LF.
 s19() { bytes "$1" "$2" >img.bin && objcopy -I binary -O srec --srec-len=16 img.bin "$3" && rm img.bin; }
 leftovers() { find "$1" -name '.quorvex-*' | grep -q .; }
+# The source of the signal checks: 88 MiB of records, long enough to be caught.
+large_s19() {
+    s19 4096 7 "$1"
+    for _ in $(seq 13); do cat "$1" "$1" >twice.s19 && mv twice.s19 "$1"; done
+}
+# Sends SIG$2 to the run $1 in the middle of its work: once the test "${@:3}"
+# holds, the run is stopped, and signalled only if the test still holds then.
+# Skips, saying so, when the run ends before it can be caught.
+interrupt() {
+    local pid=$1 signal=$2
+    shift 2
+    for _ in $(seq 2000); do
+        "$@" && break
+        sleep 0.005
+    done
+    kill -STOP "$pid" 2>/dev/null
+    if ! "$@"; then
+        kill -CONT "$pid" 2>/dev/null
+        wait "$pid"
+        skip "the run ended before SIG$signal could be sent in its middle"
+    fi
+    kill -"$signal" "$pid"
+    kill -CONT "$pid"
+}
 # Root reads and writes files whatever their mode: run as nobody instead.
 unprivileged() {
     [ "$(id -u)" = 0 ] || return 0
@@ -115,20 +140,14 @@ interrupted | killed)
     # temporary file. SIGKILL cannot be caught: the source is still whole, and
     # only the temporary file in the destination's folder may be left behind.
     if [ "$check" = interrupted ]; then signals=(TERM QUIT); else signals=(KILL); fi
-    mkdir dest && s19 4096 7 dest/fw.s19 # 8192 times over: large enough to be caught
-    for _ in $(seq 13); do cat dest/fw.s19 dest/fw.s19 >twice.s19 && mv twice.s19 dest/fw.s19; done
+    mkdir dest && large_s19 dest/fw.s19
     cp dest/fw.s19 original.s19
-    set -m      # a background run takes SIGQUIT rather than ignore it
-    ulimit -c 0 # and dumps no core for it
+    ulimit -c 0 # no core for SIGQUIT
     for signal in "${signals[@]}"; do
-        "${quorvex[@]}" dest/fw.s19 dest/fw.s19 >/dev/null &
+        # A background run would ignore SIGQUIT: give it the default back.
+        env --default-signal=QUIT "${quorvex[@]}" dest/fw.s19 dest/fw.s19 >/dev/null &
         pid=$!
-        for _ in $(seq 500); do
-            leftovers dest && break
-            sleep 0.01
-        done
-        leftovers dest || skip "the run ended before SIG$signal could interrupt it"
-        kill -"$signal" "$pid"
+        interrupt "$pid" "$signal" leftovers dest
         wait "$pid"
         status=$?
         want=$((128 + $(kill -l "$signal")))
@@ -195,11 +214,15 @@ locked-folder)
     # In a folder where no new file can be made, the file is written in place,
     # the only way left. Converting in place, or over a hard link to the
     # source, empties the very file the source is read from: it must be read
-    # into memory first. A write failure there must be said.
+    # into memory first. A signal there waits until the file is whole; a
+    # write failure there must be said.
     [ -z "$windows" ] || skip "folder permissions are POSIX"
     s19 4096 10 fw.s19
     "${quorvex[@]}" fw.s19 want.s37 >/dev/null
+    large_s19 large.s19
+    "${quorvex[@]}" large.s19 large.s37 >/dev/null
     mkdir locked && cp fw.s19 locked/fw.s19 && cp fw.s19 locked/a.s19 && ln locked/a.s19 locked/b.s37
+    cp large.s19 locked/large.s19
     chmod 0666 locked/*.s19 && chmod 0555 locked
     unprivileged
     expect 0 "Converted 257/258 Lines" locked/fw.s19 locked/fw.s19
@@ -207,6 +230,15 @@ locked-folder)
     expect 0 "Converted 257/258 Lines" locked/a.s19 locked/b.s37
     cmp -s locked/a.s19 want.s37 && cmp -s locked/b.s37 want.s37 ||
         complain "over a hard link: the two names do not hold the records"
+    "${runner[@]}" "${quorvex[@]}" locked/large.s19 locked/large.s19 >/dev/null &
+    pid=$!
+    from=$(stat -c %s large.s19) to=$(stat -c %s large.s37)
+    midway() { local size; size=$(stat -c %s locked/large.s19) && [ "$size" != "$from" ] && [ "$size" != "$to" ]; }
+    interrupt "$pid" TERM midway
+    wait "$pid"
+    status=$?
+    [ "$status" = 143 ] || complain "SIGTERM while written in place: status $status, expected 143"
+    cmp -s locked/large.s19 large.s37 || complain "SIGTERM while written in place: the file is not whole"
     cp fw.s19 locked/fw.s19 # as root, through the folder's mode
     file_limit 4
     expect 1 "File Write Error" locked/fw.s19 locked/fw.s19
@@ -218,6 +250,7 @@ own-descriptors)
     [ -z "$windows" ] || skip "/dev/stdout and /dev/fd are POSIX"
     s19 64 11 fw.s19
     "${quorvex[@]}" fw.s19 want.s37 >console && cat want.s37 console >want.log
+    cp fw.s19 original.s19
     "${quorvex[@]}" fw.s19 /dev/stdout 2>&1 | cat >piped.log
     [ "${PIPESTATUS[0]}" = 0 ] || complain "through a pipe: status ${PIPESTATUS[0]}"
     cmp -s piped.log want.log || complain "through a pipe: not the records, then the summary"
@@ -225,7 +258,9 @@ own-descriptors)
     "${quorvex[@]}" fw.s19 /proc/self/fd/1 >>build.log 2>&1
     { echo "an earlier line" && cat want.log; } | cmp -s - build.log ||
         complain "appended to a log: not the earlier line, the records, then the summary"
-    expect 0 "File Write Error" fw.s19 /dev/fd/9 # not open
+    # A descriptor open only for reading is not written, nor is its file replaced.
+    expect 0 "File Write Error" fw.s19 /dev/fd/9 9<fw.s19
+    cmp -s fw.s19 original.s19 || complain "the file read through descriptor 9 was changed"
     leftovers . && complain "a temporary file was left"
     ;;
 broken-pipe)
@@ -238,8 +273,11 @@ broken-pipe)
     head -c 100 fifo >/dev/null &
     expect 1 "File Write Error" fw.s19 fifo
     wait
-    { sleep 0.5 && "${quorvex[@]}" fw.s19 out.s37 2>errors; echo $? >status; } | true
-    [ "$(cat status)" = 0 ] || complain "with the console gone: status $(cat status), expected 0"
+    exec {gone}> >(true) # a console whose reader has already gone
+    wait $!
+    "${quorvex[@]}" fw.s19 out.s37 >&"$gone" 2>errors
+    status=$?
+    [ "$status" = 0 ] || complain "with the console gone: status $status, expected 0"
     cmp -s out.s37 want.s37 || complain "with the console gone: the file does not hold the records"
     [ -s errors ] && complain "with the console gone: standard error held $(cat errors)"
     ;;
@@ -267,6 +305,11 @@ verbose)
     expect 0 "File Write Error" fw.s19 gone/out.s37
     explained="quorvex: cannot open 'folder' for writing: $(reason 'Is a directory')"
     expect 0 "File Write Error" fw.s19 folder
+    if [ -z "$windows" ]; then
+        s19 1024 15 big.s19 # more records than the 1 KiB limit takes
+        explained="quorvex: cannot write 'out.s37': File too large"
+        (file_limit 1 && expect 1 "File Write Error" big.s19 out.s37 && exit "$failed") || failed=1
+    fi
     explained=
     expect 0 "Converted 5/6 Lines" fw.s19 out.s37
     ;;

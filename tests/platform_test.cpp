@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
 #include <sys/inotify.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quorvex {
@@ -47,17 +51,19 @@ TEST(InputMap, SourceCutShortWhileMappedIsAReadError) {
     const std::string name = folder.file("source.s19");
     std::ofstream(name) << std::string(64 * 1024, 'S');
 
+    ASSERT_EQ(::setenv("QUORVEX_VERBOSE", "1", 1), 0); // the handler says why, too
     Input in;
     ASSERT_TRUE(in.open(name));
     Mapping mapping;
     ASSERT_TRUE(in.map(mapping, "File Read Error"));
+    ::unsetenv("QUORVEX_VERBOSE");
     ASSERT_EQ(::truncate(name.c_str(), 0), 0);
     EXPECT_EXIT(
         {
             volatile char last = mapping.view().back();
             (void)last;
         },
-        testing::ExitedWithCode(1), "");
+        testing::ExitedWithCode(1), "^quorvex: cannot read '.*/source.s19': it was cut short");
 }
 
 TEST(InputMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
@@ -88,6 +94,34 @@ TEST(InputMap, EmptyFilesAndFoldersAreNotMapped) {
 
     Input folderInput;
     EXPECT_FALSE(folderInput.open("/")) << "a directory is no source";
+}
+
+TEST(WriteConsole, WaitsForAFullNonBlockingPipe) {
+    // A caller may leave standard output non-blocking; the summary line,
+    // which scripts look for, must still arrive whole.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
+    const std::string filler(4096, 'x');
+    std::size_t queued = 0;
+    for (ssize_t put = 0; (put = ::write(ends[1], filler.data(), filler.size())) > 0;) {
+        queued += static_cast<std::size_t>(put);
+    }
+    std::string got;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        char chunk[4096];
+        for (ssize_t n = 0; (n = ::read(ends[0], chunk, sizeof chunk)) > 0;) {
+            got.append(chunk, static_cast<std::size_t>(n));
+        }
+    });
+    std::FILE* out = ::fdopen(ends[1], "w");
+    ASSERT_NE(out, nullptr);
+    writeConsole(out, "Converted 1/2 Lines\n");
+    std::fclose(out);
+    reader.join();
+    ::close(ends[0]);
+    EXPECT_EQ(got.substr(std::min(queued, got.size())), "Converted 1/2 Lines\n");
 }
 
 TEST(Destination, ReplacingAFileDoesNotOpenItForWriting) {

@@ -7,6 +7,7 @@
 #   after/  every file the folder must hold afterwards, byte for byte, and no other
 # usage: run_case.sh CASE COMMAND...   (COMMAND is the program, perhaps behind an emulator)
 set -u
+unset QUORVEX_VERBOSE
 case_dir=$(cd "$1" && pwd) || exit 1
 shift
 tmp=$(mktemp -d) || exit 1
