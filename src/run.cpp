@@ -14,6 +14,9 @@
 
 namespace quorvex {
 
+namespace {
+
+// Printed when fewer than two file names are given.
 const char usage[] = "Mot S2/9->S3/7 Format Converter for Tarvok.exe Ver1.1\n"
                      "\n"
                      "usage:\n"
@@ -24,11 +27,10 @@ const char usage[] = "Mot S2/9->S3/7 Format Converter for Tarvok.exe Ver1.1\n"
                      "\n"
                      "\n";
 
-namespace {
-
 // Exit statuses. The early stops keep 0, as scripts may rely on it; a failure
 // after the source was opened or after writing began is 1.
-constexpr int kDone = 0;
+constexpr int kCompleted = 0; // the records were written
+constexpr int kStopped = 0;   // an early stop: usage, nothing to read or write
 constexpr int kFailed = 1;
 
 constexpr std::size_t kReadStep = std::size_t{64} * 1024;
@@ -110,17 +112,17 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
         {
             Input in;
             if (!in.open(fin)) {
-                return sayFailure(out, kReadError, kDone);
+                return sayFailure(out, kReadError, kStopped);
             }
             if (!text.load(in)) {
                 return sayFailure(out, kReadError, kFailed);
             }
         }
         if (!holdsData(text.view())) {
-            return say(out, "No data!", kDone);
+            return say(out, "No data!", kStopped);
         }
         if (!dest.open(text.mapping())) {
-            return sayFailure(out, "File Write Error", kDone);
+            return sayFailure(out, "File Write Error", kStopped);
         }
         counts = convertText(text.view(), dest);
     } // the source is no longer read: unmapped, closed
@@ -129,7 +131,7 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
     }
     writeConsole(out, "Converted " + std::to_string(counts->written) + "/" +
                           std::to_string(counts->lines) + " Lines\n");
-    return kDone;
+    return kCompleted;
 }
 
 } // namespace
@@ -138,7 +140,7 @@ int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
     installSignalHandlers();
     if (args.size() < 2) {
         writeConsole(out, usage);
-        return kDone;
+        return kStopped;
     }
     try {
         return convertFile(args[0], args[1], out);

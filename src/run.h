@@ -7,9 +7,6 @@
 
 namespace quorvex {
 
-// Printed when fewer than two file names are given.
-extern const char usage[];
-
 // Converts the S1/S9 file named by args[0] into the S3/S7 file args[1]
 // (further arguments are ignored), printing the usage text, a message or the
 // summary line to `out`. Returns the process's exit status.
