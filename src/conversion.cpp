@@ -9,6 +9,9 @@
 namespace quorvex {
 namespace {
 
+// A piece is the longest record text the widening takes.
+static_assert(kPiece == kMaxRecordText, "pieces and record texts have one limit");
+
 constexpr std::size_t kChunk = std::size_t{64} * 1024;
 // Enough for the two records of a split line, with their line ends.
 constexpr std::size_t kLineRoom = 2 * (convertRoom(kMaxRecordText) + 2);
@@ -65,11 +68,11 @@ void convertLine(std::string_view content, Writer& out) {
     if (content.size() < kPiece) {
         convertPiece(content, out);
     } else if (needsSplit(content)) {
+        // The head record's length is fixed: the tail is built where it goes,
+        // behind the head and its line end.
         char* head = out.room();
-        auto sizes = convertSplit(content, head, head + convertRoom(kMaxRecordText));
-        // The tail was written behind room for the longest head; close the gap.
+        const auto sizes = convertSplitLine(content, head, head + kSplitHeadRecord + 2);
         out.record(sizes.first);
-        std::memmove(out.room(), head + convertRoom(kMaxRecordText), sizes.second);
         out.record(sizes.second);
         out.flushIfFull();
     } else {
@@ -146,7 +149,7 @@ std::optional<Counts> convertText(std::string_view text, Sink& sink) {
             lines += static_cast<std::uint64_t>(at - first);
             continue;
         }
-        const PlainLine plain = convertPlain(rest, out.room());
+        const PlainLine plain = convertPlainLine(rest, out.room());
         if (plain.consumed != 0) { // nearly every line of a real file
             out.record(plain.written);
             out.flushIfFull();

@@ -12,8 +12,12 @@ namespace quorvex {
 // Longest record text the conversion run hands to convert(): one line piece.
 inline constexpr std::size_t kMaxRecordText = 511;
 
-// Longest S1 line text convertSplit() takes: 252 data bytes.
+// Longest S1 line text convertSplitLine() takes: 252 data bytes.
 inline constexpr std::size_t kMaxSplitText = 514;
+
+// Length of the first record convertSplitLine() writes, always: 250 data
+// bytes behind count FF.
+inline constexpr std::size_t kSplitHeadRecord = 514;
 
 // Room convert() needs in `result` for a record text of `size` characters.
 constexpr std::size_t convertRoom(std::size_t size) {
@@ -51,16 +55,17 @@ struct PlainLine {
     std::size_t consumed = 0;
     std::size_t written = 0;
 };
-PlainLine convertPlain(std::string_view text, char* result);
+PlainLine convertPlainLine(std::string_view text, char* result);
 
 // True for the S1 lines too long for one S3 record: 251 or 252 data bytes,
 // a record text of 512 to 514 characters (a trailing line feed is ignored).
 bool needsSplit(std::string_view line);
 
 // Writes such a line as two S3 records: `head` gets the first 250 data bytes
-// at the line's own address (count FF), `tail` the rest at that address + 250,
-// without 16-bit wrap. Each buffer needs convertRoom(kMaxRecordText) chars and
-// receives a terminated record; returns the two lengths.
-std::pair<std::size_t, std::size_t> convertSplit(std::string_view line, char* head, char* tail);
+// at the line's own address (count FF, kSplitHeadRecord characters), `tail`
+// the rest at that address + 250, without 16-bit wrap. Each buffer needs
+// convertRoom(kMaxRecordText) chars and receives a terminated record, the
+// head's terminator written before the tail; returns the two lengths.
+std::pair<std::size_t, std::size_t> convertSplitLine(std::string_view line, char* head, char* tail);
 
 } // namespace quorvex
