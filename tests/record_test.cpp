@@ -17,7 +17,7 @@ std::string widen(const std::string& text) {
 std::pair<std::string, std::string> split(const std::string& line) {
     std::vector<char> head(convertRoom(kMaxRecordText));
     std::vector<char> tail(convertRoom(kMaxRecordText));
-    auto sizes = convertSplit(line, head.data(), tail.data());
+    auto sizes = convertSplitLine(line, head.data(), tail.data());
     return {std::string(head.data(), sizes.first), std::string(tail.data(), sizes.second)};
 }
 
@@ -115,7 +115,7 @@ TEST(DigitValue, HexAndOtherCharacters) {
     EXPECT_EQ(digitValue('\xE9'), 0xE9 - 55) << "only a-z are upper-cased";
 }
 
-TEST(ConvertSplit, OnlyS1LinesOf251Or252DataBytes) {
+TEST(ConvertSplitLine, OnlyS1LinesOf251Or252DataBytes) {
     const std::string data251 = "S1FE0000" + repeat("00", 251) + "00";
     EXPECT_EQ(data251.size(), 512u);
     EXPECT_TRUE(needsSplit(data251));
@@ -127,7 +127,7 @@ TEST(ConvertSplit, OnlyS1LinesOf251Or252DataBytes) {
     EXPECT_FALSE(needsSplit("S9" + data251.substr(2))) << "only S1";
 }
 
-TEST(ConvertSplit, WritesTwoS3Records) {
+TEST(ConvertSplitLine, WritesTwoS3Records) {
     // 251 zero bytes at FF80. Head: FF+FF+80 = 27E, checksum FF-7E = 81.
     // Tail: FF80 + 250 = 1007A (no 16-bit wrap), one byte, count 2/2+5 = 06;
     // 06+01+7A = 81, checksum 7E.
@@ -148,19 +148,13 @@ TEST(ConvertSplit, WritesTwoS3Records) {
     EXPECT_EQ(records.second, "s306000000FA000FF");
 }
 
-} // namespace
-} // namespace quorvex
-
-namespace quorvex {
-namespace {
-
 struct PlainCase {
     const char* why;
     std::string text;
     std::size_t consumed; // 0: the line must be left to the general way
 };
 
-TEST(ConvertPlain, TakesOnlyLinesWhoseCountGivesTheirEnd) {
+TEST(ConvertPlainLine, TakesOnlyLinesWhoseCountGivesTheirEnd) {
     const std::string s1 = "S1130000285F245F2212226A000424290008237C2A"; // count 13: 42 characters
     const PlainCase cases[] = {
         {"LF line end", s1 + "\nS9", 43},
@@ -185,7 +179,7 @@ TEST(ConvertPlain, TakesOnlyLinesWhoseCountGivesTheirEnd) {
     };
     for (const PlainCase& c : cases) {
         std::vector<char> out(convertRoom(kMaxRecordText));
-        const PlainLine got = convertPlain(c.text, out.data());
+        const PlainLine got = convertPlainLine(c.text, out.data());
         EXPECT_EQ(got.consumed, c.consumed) << c.why;
         if (c.consumed != 0) {
             // The same record the general way gives.

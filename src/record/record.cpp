@@ -170,7 +170,7 @@ std::size_t convert(std::string_view str, char* result) {
     return finish(result, copy(putHead(result, str, count), digits), count + pairSum(digits));
 }
 
-PlainLine convertPlain(std::string_view text, char* result) {
+PlainLine convertPlainLine(std::string_view text, char* result) {
     if (text.size() < 4 || (text[1] != '1' && text[1] != '9')) {
         return {};
     }
@@ -199,7 +199,8 @@ bool needsSplit(std::string_view line) {
     return size > kMaxRecordText && size <= kMaxSplitText && line[1] == '1';
 }
 
-std::pair<std::size_t, std::size_t> convertSplit(std::string_view line, char* head, char* tail) {
+std::pair<std::size_t, std::size_t> convertSplitLine(std::string_view line, char* head,
+                                                     char* tail) {
     constexpr std::size_t kData = 8;
     constexpr std::size_t kHeadDigits = 500; // 250 data bytes, the most an S3 record holds
     line = withoutLineFeed(line);

@@ -11,6 +11,16 @@
 namespace quorvex::properties {
 namespace {
 
+// The model's own limits, written out rather than taken from the code under
+// test, so that a wrong limit there shows.
+constexpr std::size_t kModelPiece = 511;     // characters in a line piece
+constexpr std::size_t kModelSplitLine = 514; // the longest S1 line split in two: 252 data bytes
+constexpr std::size_t kRecordRoom = 516;     // the longest piece widened, 515, and its NUL
+
+bool splitsInTwo(std::string_view line) {
+    return line.size() > kModelPiece && line.size() <= kModelSplitLine && line[1] == '1';
+}
+
 bool isHex(char ch) {
     return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
 }
@@ -78,22 +88,22 @@ struct Model {
 };
 
 void modelLine(std::string_view line, bool hasLineFeed, Model& model) {
-    if (line.size() > kMaxRecordText && line.size() <= kMaxSplitText && line[1] == '1') {
+    if (splitsInTwo(line)) {
         // 251 or 252 data bytes: 250 of them, then the rest, as two lines.
         model.lines += 2;
         model.records.push_back({line[0], '3', line.substr(8, 500), true});
         model.records.push_back({line[0], '3', line.substr(508, line.size() - 510), true});
         return;
     }
-    for (std::size_t at = 0; at < line.size(); at += kPiece) {
-        const std::string_view piece = line.substr(at, kPiece);
+    for (std::size_t at = 0; at < line.size(); at += kModelPiece) {
+        const std::string_view piece = line.substr(at, kModelPiece);
         ++model.lines;
         if (piece.size() >= 6 && (piece[1] == '1' || piece[1] == '9')) {
             model.records.push_back(
                 {piece[0], piece[1] == '1' ? '3' : '7', piece.substr(4, piece.size() - 6), false});
         }
     }
-    if (hasLineFeed && line.size() % kPiece == 0) {
+    if (hasLineFeed && line.size() % kModelPiece == 0) {
         ++model.lines; // the line feed is a piece of its own
     }
 }
@@ -194,36 +204,36 @@ std::string checkConvert(std::string_view text, std::string_view content) {
     return problem.empty() ? "" : "convert(): " + problem;
 }
 
-// convertPlain() takes a whole line, line end included, or nothing; what it
+// convertPlainLine() takes a whole line, line end included, or nothing; what it
 // writes is convert()'s record for that line.
 std::string checkPlain(std::string_view text) {
-    const auto plainRoom = std::make_unique<char[]>(convertRoom(kMaxRecordText));
-    const PlainLine plain = convertPlain(text, plainRoom.get());
+    const auto plainRoom = std::make_unique<char[]>(kRecordRoom);
+    const PlainLine plain = convertPlainLine(text, plainRoom.get());
     if (plain.consumed == 0) {
         return {};
     }
     if (plain.consumed > text.size() || text[plain.consumed - 1] != '\n') {
-        return "convertPlain() took a line without its line feed";
+        return "convertPlainLine() took a line without its line feed";
     }
     std::string_view line = text.substr(0, plain.consumed);
     line.remove_suffix(line.size() >= 2 && line[line.size() - 2] == '\r' ? 2 : 1);
     if (line.find_first_of("\r\n") != std::string_view::npos) {
-        return "convertPlain() took a line holding a line end";
+        return "convertPlainLine() took a line holding a line end";
     }
     const auto room = std::make_unique<char[]>(convertRoom(line.size()));
     const std::size_t size = convert(line, room.get());
     if (std::string_view(plainRoom.get(), plain.written) != std::string_view(room.get(), size)) {
-        return "convertPlain() and convert() differ";
+        return "convertPlainLine() and convert() differ";
     }
     return {};
 }
 
-// convertSplit() on an S1 line of 251 or 252 data bytes: 250 of them at the
+// convertSplitLine() on an S1 line of 251 or 252 data bytes: 250 of them at the
 // line's address, the rest at that address + 250.
 std::string checkSplit(std::string_view text, std::string_view content) {
-    const auto head = std::make_unique<char[]>(convertRoom(kMaxRecordText));
-    const auto tail = std::make_unique<char[]>(convertRoom(kMaxRecordText));
-    const auto sizes = convertSplit(text, head.get(), tail.get());
+    const auto head = std::make_unique<char[]>(kRecordRoom);
+    const auto tail = std::make_unique<char[]>(kRecordRoom);
+    const auto sizes = convertSplitLine(text, head.get(), tail.get());
     const std::string_view records[] = {{head.get(), sizes.first}, {tail.get(), sizes.second}};
     const Expected expected[] = {
         {content[0], '3', content.substr(8, 500), true},
@@ -234,12 +244,12 @@ std::string checkSplit(std::string_view text, std::string_view content) {
             problem = compare(records[i], expected[i]);
         }
         if (!problem.empty()) {
-            return "convertSplit(): " + problem;
+            return "convertSplitLine(): " + problem;
         }
     }
     const std::string_view address = content.substr(4, 4);
     if (records[0].substr(4, 8) != "0000" + std::string(address)) {
-        return "convertSplit(): the first record is not at the line's address";
+        return "convertSplitLine(): the first record is not at the line's address";
     }
     if (std::all_of(address.begin(), address.end(), isHex)) {
         const std::string_view tailAddress = records[1].substr(4, 8);
@@ -248,7 +258,7 @@ std::string checkSplit(std::string_view text, std::string_view content) {
             value = value * 256 + byteAt(tailAddress, at);
         }
         if (value != byteAt(address, 0) * 256 + byteAt(address, 2) + 250) {
-            return "convertSplit(): the second record is not at the line's address + 250";
+            return "convertSplitLine(): the second record is not at the line's address + 250";
         }
     }
     return {};
@@ -297,19 +307,22 @@ std::string checkConversion(std::string_view source) {
 }
 
 std::string checkRecord(std::string_view text) {
-    text = text.substr(0, kMaxSplitText + 1);
+    text = text.substr(0, kModelSplitLine + 1);
     std::string_view content = text;
     if (!content.empty() && content.back() == '\n') {
         content.remove_suffix(1);
     }
     std::string problem;
-    if (content.size() <= kMaxRecordText) {
+    if (content.size() <= kModelPiece) {
         problem = checkConvert(text, content);
     }
     if (problem.empty()) {
         problem = checkPlain(text);
     }
-    if (problem.empty() && needsSplit(text)) {
+    if (problem.empty() && needsSplit(text) != splitsInTwo(content)) {
+        problem = "needsSplit() does not tell the S1 lines of 251 or 252 data bytes";
+    }
+    if (problem.empty() && splitsInTwo(content)) {
         problem = checkSplit(text, content);
     }
     return problem;

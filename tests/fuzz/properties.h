@@ -13,7 +13,7 @@ namespace quorvex::properties {
 // result's indifference to carriage returns and to what follows a Ctrl-Z.
 std::string checkConversion(std::string_view source);
 
-// convert(), convertPlain() and the split of an over-long S1 line, on one
+// convert(), convertPlainLine() and the split of an over-long S1 line, on one
 // record text (cut to the longest splittable line and its line feed).
 std::string checkRecord(std::string_view text);
 
