@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End-to-end checks that need more than a case folder: device nodes, a small
-# file system, links, permission bits and an independent S-record reader.
+# file system, links, permission bits, descriptors, limits and signals.
 # usage: failures.sh CHECK COMMAND...     exit 0 passed, 1 failed, 77 skipped
 # (COMMAND is the program, perhaps behind an emulator)
 set -u
@@ -100,22 +100,6 @@ small-filesystem)
     expect 1 "File Write Error" fs/fw.s19 fs/fw.s19
     cmp -s fs/fw.s19 original.s19 || complain "the source was changed"
     leftovers fs && complain "a temporary file was left"
-    ;;
-objcopy-roundtrip)
-    # objcopy must read the same bytes from our S3 records as from its S1 ones,
-    # with CR LF and with LF line ends.
-    command -v objcopy >/dev/null || skip "objcopy is not installed"
-    for seed in 1 2 3; do
-        s19 $((4000 * seed + seed)) "$seed" crlf.s19
-        tr -d '\r' <crlf.s19 >lf.s19
-        for src in crlf.s19 lf.s19; do
-            "${quorvex[@]}" "$src" out.s37 >/dev/null || complain "$src: conversion failed"
-            objcopy -I srec -O binary "$src" want.bin && objcopy -I srec -O binary out.s37 got.bin ||
-                complain "$src: objcopy cannot read the result"
-            cmp -s want.bin got.bin || complain "$src (seed $seed): objcopy reads other bytes"
-            grep -qv $'^S[37]' out.s37 && complain "$src: a record is not S3 or S7"
-        done
-    done
     ;;
 symlink-destination)
     # The file a link points to is replaced; the link stays a link.
