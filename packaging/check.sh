@@ -115,23 +115,23 @@ cmp -s "$unpacked/amd64/usr/bin/quorvex" "$unpacked/quorvex-$version-linux-x86_6
 cmp -s "$unpacked/arm64/usr/bin/quorvex" "$unpacked/quorvex-$version-linux-aarch64/bin/quorvex" ||
     complain "the arm64 .deb's binary is not the tarball's"
 
-mkdir -p "$WINEPREFIX" && "$wine" wineboot --init >/dev/null 2>&1
+mkdir -p "$WINEPREFIX" && timeout 300 "$wine" wineboot --init >/dev/null 2>&1
 objcopy -I srec -O binary "$root/examples/firmware.s19" "$tmp/want.bin" || exit 1
 runs=0
 # convert PLATFORM COMMAND...: runs the example and its usage text through
-# COMMAND and checks what it says, writes and exits with.
+# COMMAND, two minutes at most, and checks what it says, writes and exits with.
 convert() {
     local platform=$1 work=$tmp/run-$1
     shift
     mkdir -p "$work" && cp "$root/examples/firmware.s19" "$work/"
-    (cd "$work" && "$@" firmware.s19 firmware.s37 >console)
+    (cd "$work" && timeout 120 "$@" firmware.s19 firmware.s37 >console)
     local status=$? said
     said=$(tr -d '\r' <"$work/console") # a Windows console ends lines in CR LF
     [ "$status" = 0 ] || complain "$platform: status $status"
     [ "$said" = "Converted 21/22 Lines" ] || complain "$platform: said '$said'"
     objcopy -I srec -O binary "$work/firmware.s37" "$work/got.bin" &&
         cmp -s "$tmp/want.bin" "$work/got.bin" || complain "$platform: objcopy reads other data"
-    [ "$(cd "$work" && "$@" | tr -d '\r' | tail -n 3 | head -n 1)" = "quorvex $version" ] ||
+    [ "$(cd "$work" && timeout 120 "$@" | tr -d '\r' | tail -n 3 | head -n 1)" = "quorvex $version" ] ||
         complain "$platform: the usage text does not name quorvex $version"
     if ((runs++)); then
         cmp -s "$tmp/run-linux-x86_64/firmware.s37" "$work/firmware.s37" ||
