@@ -26,7 +26,7 @@ section() { echo "== $*"; }
 
 section "release.sh in two clones"
 commit=$(git -C "$root" rev-parse HEAD) || exit 1
-clones=("$tmp/one/quorvex" "$tmp/second/clone/of-quorvex")
+clones=("$tmp/one/quorvex" "$tmp/second clone/of-quorvex") # any folder names
 for clone in "${clones[@]}"; do
     git clone -q "$root" "$clone" && git -C "$clone" checkout -q --detach "$commit" &&
         (cd "$clone" && bash packaging/release.sh) || exit 1
