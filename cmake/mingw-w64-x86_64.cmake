@@ -13,9 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# No DLLs to ship: the C++ runtime and winpthreads are linked in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
 find_program(WINE_PROGRAM NAMES wine64 wine PATHS /usr/lib/wine)
 if(WINE_PROGRAM)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})

@@ -3,6 +3,7 @@
 #include "conversion.h"
 #include "explain.h"
 #include "platform.h"
+#include "version.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +25,7 @@ const char usage[] = "Mot S2/9->S3/7 Format Converter for Tarvok.exe Ver1.1\n"
                      "src: S2 filename.\n"
                      "dest: S3 filename.\n"
                      "It is acceptable that the dest is the same filename with the src.\n"
+                     "quorvex " QUORVEX_VERSION "\n"
                      "\n"
                      "\n";
 

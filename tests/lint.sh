@@ -29,6 +29,6 @@ fi
 
 echo "== cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++17 --library=googletest \
-    --error-exitcode=1 --inline-suppr --quiet -I src -I tests src tests bench || failed=1
+    --error-exitcode=1 --inline-suppr --quiet -I src -I "$build/generated" -I tests src tests bench || failed=1
 
 exit "$failed"

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Builds the release packages of the commit checked out into dist/:
+#   quorvex-V-windows-x64.zip        quorvex-V/ with quorvex.exe and the documents
+#   quorvex-V-linux-x86_64.tar.gz    static binary, manual page and documents,
+#   quorvex-V-linux-aarch64.tar.gz     laid out as 'cmake --install' lays them out
+#   quorvex_V_amd64.deb, quorvex_V_arm64.deb
+#   SHA256SUMS
+# The same commit gives the same bytes, whatever the clone's path and time:
+# every date is the last commit's (SOURCE_DATE_EPOCH), paths are mapped out of
+# the binaries, and archives are sorted with fixed owners.
+# Needs: cmake, g++, g++-aarch64-linux-gnu, g++-mingw-w64-x86-64-posix, zip,
+# dpkg-deb, git.
+# usage: packaging/release.sh     (from anywhere in a clone)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "release.sh: the clone has uncommitted changes; packages must be those of a commit" >&2
+    exit 1
+fi
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+export SOURCE_DATE_EPOCH
+export TZ=UTC LC_ALL=C
+umask 022
+maintainer='quorvex authors <quorvex@example.org>'
+jobs=${QUORVEX_RELEASE_JOBS:-2}
+
+rm -rf dist build/release-*
+mkdir -p dist build/release-stage
+stage=$root/build/release-stage
+
+# build NAME LINKER-FLAGS [CMAKE ARGUMENTS...]: a Release build of the tool
+# alone, without the clone's path in it (quoted: it may hold spaces),
+# installed into the stage as NAME/.
+# The linker strips it: strip would stamp a Windows program with a time.
+build() {
+    local name=$1 linker_flags=$2
+    shift 2
+    cmake -S . -B "build/release-$name" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DCMAKE_CXX_FLAGS="\"-ffile-prefix-map=$root=.\"" -DCMAKE_EXE_LINKER_FLAGS="$linker_flags" \
+        "$@" >/dev/null
+    cmake --build "build/release-$name" -j "$jobs" >/dev/null
+    cmake --install "build/release-$name" --prefix "$stage/$name" >/dev/null
+}
+build linux-x86_64 -s
+build linux-aarch64 -s --toolchain cmake/aarch64-linux-gnu.cmake
+build windows-x64 "-s -Wl,--no-insert-timestamp" --toolchain cmake/mingw-w64-x86_64.cmake
+
+version=$(sed -n 's/^#define QUORVEX_VERSION "\(.*\)"$/\1/p' build/release-linux-x86_64/generated/version.h)
+[ -n "$version" ] || { echo "release.sh: no version in the build" >&2; exit 1; }
+grep -q "^## \[$version\] - " CHANGELOG.md ||
+    { echo "release.sh: CHANGELOG.md has no entry for $version" >&2; exit 1; }
+echo "quorvex $version, commit $(git rev-parse --short HEAD), SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+
+# Files and folders dated as the commit, so that no archive holds a build time.
+settle() { find "$@" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +; }
+tarball() { # tarball FOLDER ARCHIVE: FOLDER of the stage, as ARCHIVE.tar.gz
+    settle "$stage/$1"
+    tar -C "$stage" --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 \
+        --numeric-owner -cf - "$1" | gzip -9n >"dist/$2.tar.gz"
+}
+
+# Linux tarballs: the install tree under quorvex-V-linux-ARCH/, the binary
+# without the compiler's name and version (.comment), which it does not need.
+for arch in x86_64 aarch64; do
+    name=quorvex-$version-linux-$arch
+    mv "$stage/linux-$arch" "$stage/$name"
+    objcopy=$(sed -n 's/^CMAKE_OBJCOPY:FILEPATH=//p' "build/release-linux-$arch/CMakeCache.txt")
+    "$objcopy" --remove-section=.comment "$stage/$name/bin/quorvex"
+    tarball "$name" "$name"
+done
+
+# Windows zip: quorvex-V/ with the program and the documents, no folders
+# beneath; zip stores local times, hence TZ=UTC.
+folder=$stage/zip/quorvex-$version
+mkdir -p "$folder"
+cp "$stage/windows-x64/bin/quorvex.exe" "$stage/windows-x64/share/doc/quorvex/"* "$folder/"
+settle "$stage/zip"
+(cd "$stage/zip" && find "quorvex-$version" -type f | sort |
+    zip -q -X -D -9 "$root/dist/quorvex-$version-windows-x64.zip" -@)
+
+# Debian packages, built by hand: the binary of the tarball, the manual page
+# and changelog compressed, the licence as a machine-readable copyright file.
+debian() { # debian ARCH FROM: a .deb for Debian's ARCH from the stage's FROM/
+    local arch=$1 from=$stage/$2 tree=$stage/deb-$1
+    local doc=$tree/usr/share/doc/quorvex
+    mkdir -p "$tree/DEBIAN" "$tree/usr/bin" "$tree/usr/share/man/man1" "$doc" \
+        "$tree/usr/share/lintian/overrides"
+    cp "$from/bin/quorvex" "$tree/usr/bin/"
+    gzip -9n <"$from/share/man/man1/quorvex.1" >"$tree/usr/share/man/man1/quorvex.1.gz"
+    gzip -9n <README.md >"$doc/README.md.gz"
+    awk -v maintainer="$maintainer" -f packaging/debian/changelog.awk CHANGELOG.md |
+        gzip -9n >"$doc/changelog.gz"
+    {
+        printf '%s\n' 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+            'Upstream-Name: quorvex' '' 'Files: *' \
+            "Copyright: $(sed -n 's/^Copyright (c) //p' LICENSE)" 'License: Expat'
+        # The licence text of LICENSE, from its first paragraph, as a field's lines.
+        sed -n '/^Permission/,$p' LICENSE | sed 's/^$/./; s/^/ /'
+    } >"$doc/copyright"
+    cp packaging/debian/lintian-overrides "$tree/usr/share/lintian/overrides/quorvex"
+    local size
+    size=$(find "$tree/usr" -type f -printf '%s\n' | awk '{ k += int(($1 + 1023) / 1024) } END { print k }')
+    sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@INSTALLED_SIZE@/$size/" \
+        packaging/debian/control >"$tree/DEBIAN/control"
+    (cd "$tree" && find usr -type f | sort | xargs md5sum >DEBIAN/md5sums)
+    chmod -R u=rwX,go=rX "$tree"
+    settle "$tree"
+    dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$tree" \
+        "dist/quorvex_${version}_$arch.deb" >/dev/null
+}
+debian amd64 "quorvex-$version-linux-x86_64"
+debian arm64 "quorvex-$version-linux-aarch64"
+
+(cd dist && sha256sum -- *.zip *.tar.gz *.deb >SHA256SUMS)
+ls -l dist
