@@ -73,8 +73,8 @@ unprivileged() {
     runner=(setpriv --reuid=65534 --regid=65534 --clear-groups)
     "${runner[@]}" "${quorvex[@]}" >/dev/null || skip "the program cannot be run as nobody from here"
 }
-# Runs the program under a file-size limit of $1 KiB.
-file_limit() { runner+=(bash -c 'ulimit -f "$0" && exec "$@"' "$1"); }
+# Runs the program under a file-size limit of $1 KiB (as whoever runs it).
+file_limit() { runner=(prlimit --fsize=$(($1 * 1024)) "${runner[@]}"); }
 
 case $check in
 full-device | null-device)
