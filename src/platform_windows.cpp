@@ -83,6 +83,8 @@ std::atomic<const wchar_t*> pendingTemp{nullptr};
 BOOL WINAPI removePendingTemp(DWORD /*event*/) {
     const wchar_t* temp = pendingTemp.exchange(nullptr);
     if (temp != nullptr) {
+        // The file is shared for deletion: it goes when the process's handle
+        // closes, even while the run still writes it.
         ::DeleteFileW(temp);
     }
     return FALSE; // and let the process end as it would
@@ -131,7 +133,8 @@ HANDLE openExisting(const fs::path& file, DWORD access, DWORD flags = FILE_ATTRI
 
 // Creates a new file beside `target` under a name no other file has, open for
 // writing it and reading it back. It is shared for deletion, which renaming
-// it while it is open needs.
+// it while it is open needs, and so that the console control handler can
+// remove it.
 HANDLE createTemp(const fs::path& target, fs::path& temp) {
     const fs::path dir = target.parent_path().empty() ? fs::path(L".") : target.parent_path();
     ULONGLONG seed = ::GetTickCount64() * 2654435761u ^ ::GetCurrentProcessId();

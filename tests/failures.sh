@@ -162,6 +162,31 @@ interrupted | killed)
         fi
     done
     ;;
+ctrl-c)
+    # Windows: Ctrl-C while a large file is converted in place leaves the
+    # source and no temporary file. The helper holds the source (sharing it),
+    # so that the run waits for it before the rename and cannot end before
+    # the Ctrl-C is handled. Wine passes SIGINT on as Ctrl-C.
+    [ -n "$windows" ] || skip "share modes are Windows'"
+    mkdir dest && s19 4096 7 dest/fw.s19
+    for _ in $(seq 13); do cat dest/fw.s19 dest/fw.s19 >twice.s19 && mv twice.s19 dest/fw.s19; done
+    cp dest/fw.s19 original.s19
+    hold dest/fw.s19 rw 30
+    set -m # a background run takes SIGINT rather than ignore it
+    "${quorvex[@]}" dest/fw.s19 dest/fw.s19 >"$tmp/console" &
+    pid=$!
+    for _ in $(seq 1000); do
+        leftovers dest && break
+        sleep 0.01
+    done
+    leftovers dest || complain "no temporary file was made"
+    kill -INT "$pid"
+    wait "$pid" # Wine's status for it is not Windows' STATUS_CONTROL_C_EXIT
+    grep -q Converted "$tmp/console" && complain "the run was not interrupted"
+    cmp -s dest/fw.s19 original.s19 || complain "the source was changed"
+    leftovers . && complain "a temporary file was left"
+    kill "$holder" && wait "$holder"
+    ;;
 unreadable-source)
     [ -z "$windows" ] || skip "file modes are POSIX"
     s19 64 8 fw.s19 && chmod 0000 fw.s19
