@@ -131,6 +131,24 @@ HANDLE openExisting(const fs::path& file, DWORD access, DWORD flags = FILE_ATTRI
     return ::CreateFileW(file.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+// The file `handle` is open on, with every link followed; empty if unknown.
+fs::path finalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = ::GetFinalPathNameByHandleW(
+            handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+        if (length == 0) {
+            break;
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length); // the room needed, terminator included
+    }
+    return {};
+}
+
 // Creates a new file beside `target` under a name no other file has, open for
 // writing it and reading it back. It is shared for deletion, which renaming
 // it while it is open needs, and so that the console control handler can
@@ -267,7 +285,7 @@ std::ptrdiff_t Input::read(char* into, std::size_t size) {
 
 struct Destination::State {
     fs::path name;   // as given
-    fs::path target; // the name Windows opens
+    fs::path target; // the name Windows opens: the file itself, links followed
     fs::path temp;   // the temporary file; empty when writing target directly
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool syncable = false;  // a file on disk, so flush it before closing
@@ -276,7 +294,9 @@ struct Destination::State {
     // Looks at what exists under the name: a folder or a read-only file is
     // refused without opening it, a device is opened to be written directly,
     // and a file is checked to be writable (without truncating it) once any
-    // brief hold on it has passed. False when the destination is refused.
+    // brief hold on it has passed. The same open finds the file itself, links
+    // followed: the temporary file is made beside it, so that a link keeps
+    // pointing to the replaced file. False when the destination is refused.
     bool inspect() {
         const DWORD attributes = ::GetFileAttributesW(target.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES &&
@@ -295,7 +315,11 @@ struct Destination::State {
             handle = existing;
             return true;
         }
+        const fs::path file = finalPath(existing);
         ::CloseHandle(existing);
+        if (!file.empty()) {
+            target = file;
+        }
         replacing = true;
         return true;
     }
