@@ -16,6 +16,10 @@ namespace fs = std::filesystem;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The attributes a replaced file keeps.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 bool writeAll(HANDLE out, std::string_view bytes) {
     while (!bytes.empty()) {
         const DWORD step =
@@ -290,6 +294,7 @@ struct Destination::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool syncable = false;  // a file on disk, so flush it before closing
     bool replacing = false; // target exists and is being replaced
+    DWORD kept = 0;         // the replaced file's attributes that its replacement keeps
 
     // Looks at what exists under the name: a folder or a read-only file is
     // refused without opening it, a device is opened to be written directly,
@@ -321,7 +326,20 @@ struct Destination::State {
             target = file;
         }
         replacing = true;
+        // The archive bit is set whatever it was: the content is new, and a
+        // backup must see it, as it would after a write in place.
+        const DWORD old = ::GetFileAttributesW(target.c_str());
+        kept =
+            FILE_ATTRIBUTE_ARCHIVE | (old != INVALID_FILE_ATTRIBUTES ? old & kKeptAttributes : 0);
         return true;
+    }
+
+    // Gives the temporary file the attributes the replaced file keeps; best
+    // effort, as the content matters more.
+    void keepAttributes() const {
+        FILE_BASIC_INFO basic{}; // times of 0 stay as they are
+        basic.FileAttributes = kept;
+        (void)::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
     }
 
     // Renames the temporary file over the target, waiting out a brief hold
@@ -439,6 +457,9 @@ bool Destination::commit() {
     if (!d.temp.empty()) {
         if (::FlushFileBuffers(d.handle) == FALSE) {
             return fail("write", d.name);
+        }
+        if (d.replacing) {
+            d.keepAttributes();
         }
         if (d.replace()) {
             return true;

@@ -364,6 +364,17 @@ briefly-held | exclusively-held)
     wait "$holder"
     leftovers . && complain "a temporary file was left"
     ;;
+hidden-destination)
+    # Windows: the replaced file keeps its hidden and system attributes.
+    [ -n "$windows" ] || skip "file attributes are Windows'"
+    wine=("${quorvex[@]:0:${#quorvex[@]}-1}")
+    s19 64 17 fw.s19
+    echo old >out.s37
+    "${wine[@]}" attrib +h out.s37 && "${wine[@]}" attrib +s out.s37
+    expect 0 "Converted 5/6 Lines" fw.s19 out.s37
+    attributes=$("${wine[@]}" attrib out.s37 | cut -c1-10)
+    [[ $attributes == *H* && $attributes == *S* ]] || complain "attributes '$attributes', expected H and S"
+    ;;
 held-small-filesystem)
     # Windows: when writing a held destination directly fails midway (the
     # disk is full: the temporary file takes the room), the run says so, and
