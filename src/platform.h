@@ -86,8 +86,10 @@ class Input {
 // and renamed over it by commit(). A symbolic link keeps pointing to the
 // replaced file. One of the process's own descriptors (/dev/stdout,
 // /dev/fd/N) is written through that descriptor, and anything else that
-// exists (a device, a pipe) is written directly. Destroying an uncommitted
-// destination removes its temporary file.
+// exists (a device, a pipe) is written directly. On Windows, a file that
+// another program holds open cannot be renamed over: if that program lets
+// others write it, commit() writes it directly from the temporary file.
+// Destroying an uncommitted destination removes its temporary file.
 class Destination : public Sink {
   public:
     explicit Destination(std::filesystem::path name);
@@ -103,7 +105,8 @@ class Destination : public Sink {
     bool open(Mapping& source);
     bool write(std::string_view bytes) override;
     // Makes the written bytes the destination's content; false on failure, in
-    // which case a replaced file keeps its old content.
+    // which case a replaced file keeps its old content, unless writing it
+    // directly failed midway: then the temporary file stays, holding them.
     bool commit();
 
   private:

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -14,6 +15,10 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The attributes a replaced file keeps.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 bool writeAll(HANDLE out, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -76,18 +81,82 @@ bool failOpening(const fs::path& file) {
 }
 
 // The temporary file being written, for removal when Ctrl-C or a closed
-// console ends the run.
+// console ends the run. Whoever takes the name out first owns the file.
 std::atomic<const wchar_t*> pendingTemp{nullptr};
 
 BOOL WINAPI removePendingTemp(DWORD /*event*/) {
-    const wchar_t* temp = pendingTemp.load();
+    const wchar_t* temp = pendingTemp.exchange(nullptr);
     if (temp != nullptr) {
+        // The file is shared for deletion: it goes when the process's handle
+        // closes, even while the run still writes it.
         ::DeleteFileW(temp);
     }
     return FALSE; // and let the process end as it would
 }
 
-// Creates a new file beside `target` under a name no other file has.
+// How long in all a file that another program holds is waited for: a virus
+// scanner or an indexer looks at a new file for a moment.
+constexpr DWORD kPatienceMs = 2000;
+
+// Whether `error`, met on `file`, may end by itself when another program lets
+// go of the file. Access is denied to a held file too, but for good to a
+// read-only file or a folder.
+bool mayPass(DWORD error, const fs::path& file) {
+    bool passing = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    if (error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = ::GetFileAttributesW(file.c_str());
+        passing = attributes == INVALID_FILE_ATTRIBUTES ||
+                  (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    }
+    ::SetLastError(error);
+    return passing;
+}
+
+// Runs `attempt` until it succeeds, tries it again after a growing pause while
+// it fails in a way that may pass (see mayPass), and gives up after about
+// kPatienceMs. The last error is that of the last attempt.
+template <typename Attempt> bool patiently(const fs::path& file, Attempt attempt) {
+    DWORD waited = 0;
+    for (DWORD pause = 10;; pause = std::min<DWORD>(pause * 2, 250)) {
+        if (attempt()) {
+            return true;
+        }
+        if (waited >= kPatienceMs || !mayPass(::GetLastError(), file)) {
+            return false;
+        }
+        const DWORD step = std::min(pause, kPatienceMs - waited);
+        ::Sleep(step);
+        waited += step;
+    }
+}
+
+// Opens `file` as it exists, for `access`, sharing it with every other program.
+HANDLE openExisting(const fs::path& file, DWORD access, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    return ::CreateFileW(file.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+// The file `handle` is open on, with every link followed; empty if unknown.
+fs::path finalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = ::GetFinalPathNameByHandleW(
+            handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+        if (length == 0) {
+            break;
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length); // the room needed, terminator included
+    }
+    return {};
+}
+
+// Creates a new file beside `target` under a name no other file has, open for
+// writing it and reading it back. It is shared for deletion, which renaming
+// it while it is open needs, and so that the console control handler can
+// remove it.
 HANDLE createTemp(const fs::path& target, fs::path& temp) {
     const fs::path dir = target.parent_path().empty() ? fs::path(L".") : target.parent_path();
     ULONGLONG seed = ::GetTickCount64() * 2654435761u ^ ::GetCurrentProcessId();
@@ -98,13 +167,22 @@ HANDLE createTemp(const fs::path& target, fs::path& temp) {
         }
         suffix[16] = L'\0';
         temp = dir / (std::wstring(L".quorvex-") + suffix);
-        const HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        const HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) {
             return file;
         }
     }
     return INVALID_HANDLE_VALUE;
+}
+
+// Marks the file open as `handle` for deletion when it is closed.
+bool removeOnClose(HANDLE handle) {
+    FILE_DISPOSITION_INFO remove{};
+    remove.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &remove, sizeof remove) !=
+           FALSE;
 }
 
 } // namespace
@@ -215,11 +293,114 @@ std::ptrdiff_t Input::read(char* into, std::size_t size) {
 
 struct Destination::State {
     fs::path name;   // as given
-    fs::path target; // the name Windows opens
+    fs::path target; // the name Windows opens: the file itself, links followed
     fs::path temp;   // the temporary file; empty when writing target directly
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool syncable = false;  // a file on disk, so flush it before closing
     bool replacing = false; // target exists and is being replaced
+    DWORD kept = 0;         // the replaced file's attributes that its replacement keeps
+
+    // Looks at what exists under the name: a folder or a read-only file is
+    // refused without opening it, a device is opened to be written directly,
+    // and a file is checked to be writable (without truncating it) once any
+    // brief hold on it has passed. The same open finds the file itself, links
+    // followed: the temporary file is made beside it, so that a link keeps
+    // pointing to the replaced file. False when the destination is refused.
+    bool inspect() {
+        const DWORD attributes = ::GetFileAttributesW(target.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return failOpening(name);
+        }
+        HANDLE existing = INVALID_HANDLE_VALUE;
+        if (!patiently(target, [&] {
+                existing = openExisting(target, GENERIC_WRITE);
+                return existing != INVALID_HANDLE_VALUE;
+            })) {
+            return ::GetLastError() == ERROR_FILE_NOT_FOUND || failOpening(name);
+        }
+        if (::GetFileType(existing) != FILE_TYPE_DISK) { // a device such as NUL
+            handle = existing;
+            return true;
+        }
+        const fs::path file = finalPath(existing);
+        ::CloseHandle(existing);
+        if (!file.empty()) {
+            target = file;
+        }
+        replacing = true;
+        // The archive bit is set whatever it was: the content is new, and a
+        // backup must see it, as it would after a write in place.
+        const DWORD old = ::GetFileAttributesW(target.c_str());
+        kept =
+            FILE_ATTRIBUTE_ARCHIVE | (old != INVALID_FILE_ATTRIBUTES ? old & kKeptAttributes : 0);
+        return true;
+    }
+
+    // Gives the temporary file the attributes the replaced file keeps; best
+    // effort, as the content matters more.
+    void keepAttributes() const {
+        FILE_BASIC_INFO basic{}; // times of 0 stay as they are
+        basic.FileAttributes = kept;
+        (void)::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    }
+
+    // Renames the temporary file over the target, waiting out a brief hold
+    // on either; false with the last error set when it cannot.
+    bool replace() {
+        if (!patiently(target, [&] {
+                return ::MoveFileExW(temp.c_str(), target.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+            })) {
+            return false;
+        }
+        pendingTemp.store(nullptr);
+        temp.clear();
+        ::CloseHandle(handle); // now the target's
+        handle = INVALID_HANDLE_VALUE;
+        return true;
+    }
+
+    // When another program holds the destination open, the rename cannot
+    // replace it. If that program lets others write, the destination is
+    // written directly from the finished temporary file, which is removed only
+    // once that has succeeded; else the rename's failure (`error`) stands.
+    bool writeDirectly(DWORD error) {
+        HANDLE out = INVALID_HANDLE_VALUE;
+        if (!patiently(target, [&] {
+                out = openExisting(target, GENERIC_WRITE);
+                return out != INVALID_HANDLE_VALUE;
+            })) {
+            ::SetLastError(error);
+            return fail("replace", name);
+        }
+        if (pendingTemp.exchange(nullptr) == nullptr) { // Ctrl-C has removed it
+            ::CloseHandle(out);
+            ::SetLastError(ERROR_OPERATION_ABORTED);
+            return fail("replace", name);
+        }
+        // From here on the temporary file may hold the only complete result:
+        // whatever fails, it stays.
+        temp.clear();
+        LARGE_INTEGER start{};
+        bool ok = ::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) != FALSE &&
+                  ::SetEndOfFile(out) != FALSE;
+        std::string buffer(std::size_t{64} * 1024, '\0');
+        for (DWORD got = 1; ok && got != 0;) {
+            ok = ::ReadFile(handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                            nullptr) != FALSE &&
+                 writeAll(out, std::string_view(buffer.data(), got));
+        }
+        ok = (ok && ::FlushFileBuffers(out) != FALSE) || fail("write", name);
+        if (::CloseHandle(out) == FALSE && ok) {
+            ok = fail("write", name);
+        }
+        if (ok) {
+            (void)removeOnClose(handle);
+        }
+        return ok;
+    }
 };
 
 Destination::Destination(fs::path name) : state_(std::make_unique<State>()) {
@@ -228,11 +409,13 @@ Destination::Destination(fs::path name) : state_(std::make_unique<State>()) {
 
 Destination::~Destination() {
     State& d = *state_;
+    if (!d.temp.empty() && (d.handle == INVALID_HANDLE_VALUE || !removeOnClose(d.handle))) {
+        ::DeleteFileW(d.temp.c_str());
+    }
     if (d.handle != INVALID_HANDLE_VALUE) {
         ::CloseHandle(d.handle);
     }
     if (!d.temp.empty()) {
-        ::DeleteFileW(d.temp.c_str());
         pendingTemp.store(nullptr);
     }
 }
@@ -244,26 +427,11 @@ bool Destination::open(Mapping& /*source*/) {
         return failOpening(d.name);
     }
     d.target = openablePath(d.name);
-    const DWORD attributes = ::GetFileAttributesW(d.target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return failOpening(d.name);
+    if (!d.inspect()) {
+        return false;
     }
-    // Refuse what cannot be opened for writing (a read-only file), without
-    // truncating it; a device such as NUL is written directly.
-    const HANDLE existing = ::CreateFileW(d.target.c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (existing == INVALID_HANDLE_VALUE) {
-        if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
-            return failOpening(d.name);
-        }
-    } else if (::GetFileType(existing) != FILE_TYPE_DISK) {
-        d.handle = existing;
-        return true;
-    } else {
-        ::CloseHandle(existing);
-        d.replacing = true;
+    if (d.handle != INVALID_HANDLE_VALUE) {
+        return true; // a device
     }
     d.syncable = true;
 
@@ -290,22 +458,30 @@ bool Destination::write(std::string_view bytes) {
 
 bool Destination::commit() {
     State& d = *state_;
-    const HANDLE out = d.handle;
+    if (!d.temp.empty()) {
+        if (::FlushFileBuffers(d.handle) == FALSE) {
+            return fail("write", d.name);
+        }
+        if (d.replacing) {
+            d.keepAttributes();
+        }
+        if (d.replace()) {
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
+            error != ERROR_ACCESS_DENIED) {
+            return fail("replace", d.name);
+        }
+        return d.writeDirectly(error);
+    }
+    const HANDLE out = d.handle; // a device, or the file written in place
     bool ok = !d.syncable || ::FlushFileBuffers(out) != FALSE || fail("write", d.name);
     d.handle = INVALID_HANDLE_VALUE;
     if (::CloseHandle(out) == FALSE && ok) {
         ok = fail("write", d.name);
     }
-    if (!ok || d.temp.empty()) {
-        return ok;
-    }
-    if (::MoveFileExW(d.temp.c_str(), d.target.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
-        return fail("replace", d.name);
-    }
-    pendingTemp.store(nullptr);
-    d.temp.clear();
-    return true;
+    return ok;
 }
 
 } // namespace quorvex

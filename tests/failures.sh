@@ -11,7 +11,9 @@ quorvex=("$@")
 windows=
 [[ ${quorvex[-1]} == *.exe ]] && windows=1
 tmp=$(mktemp -d) || exit 1
+holder= # the helper holding a file, if any
 cleanup() {
+    [ -n "$holder" ] && kill "$holder" 2>/dev/null && wait "$holder"
     mountpoint -q "$tmp/work/fs" 2>/dev/null && umount "$tmp/work/fs"
     rm -rf "$tmp"
 }
@@ -75,6 +77,24 @@ unprivileged() {
 }
 # Runs the program under a file-size limit of $1 KiB (as whoever runs it).
 file_limit() { runner=(prlimit --fsize=$(($1 * 1024)) "${runner[@]}"); }
+# Windows: has tests/hold.cpp hold file $1 open, sharing $2 (of r, w, d), for
+# $3 seconds, in the background as $holder; returns once the file is held.
+hold() {
+    [ -n "$windows" ] || skip "share modes are Windows'"
+    [ -n "${QUORVEX_HOLD:-}" ] || skip "QUORVEX_HOLD does not name the helper"
+    "${quorvex[@]:0:${#quorvex[@]}-1}" "$QUORVEX_HOLD" "$@" >"$tmp/held" &
+    holder=$!
+    for _ in $(seq 1000); do
+        grep -q held "$tmp/held" && return
+        kill -0 "$holder" 2>/dev/null || break
+        sleep 0.01
+    done
+    echo "FAIL: the helper could not hold $1"
+    exit 1
+}
+# Fails unless the helper still holds its file: it did for the whole run.
+still_held() { kill -0 "$holder" 2>/dev/null || complain "the file was let go before the run ended"; }
+milliseconds() { echo $(($(date +%s%N) / 1000000)); }
 
 case $check in
 full-device | null-device)
@@ -144,6 +164,31 @@ interrupted | killed)
             [ -z "$stray" ] || complain "a temporary file elsewhere than beside the destination: $stray"
         fi
     done
+    ;;
+ctrl-c)
+    # Windows: Ctrl-C while a large file is converted in place leaves the
+    # source and no temporary file. The helper holds the source (sharing it),
+    # so that the run waits for it before the rename and cannot end before
+    # the Ctrl-C is handled. Wine passes SIGINT on as Ctrl-C.
+    [ -n "$windows" ] || skip "share modes are Windows'"
+    mkdir dest && s19 4096 7 dest/fw.s19
+    for _ in $(seq 13); do cat dest/fw.s19 dest/fw.s19 >twice.s19 && mv twice.s19 dest/fw.s19; done
+    cp dest/fw.s19 original.s19
+    hold dest/fw.s19 rw 30
+    set -m # a background run takes SIGINT rather than ignore it
+    "${quorvex[@]}" dest/fw.s19 dest/fw.s19 >"$tmp/console" &
+    pid=$!
+    for _ in $(seq 1000); do
+        leftovers dest && break
+        sleep 0.01
+    done
+    leftovers dest || complain "no temporary file was made"
+    kill -INT "$pid"
+    wait "$pid" # Wine's status for it is not Windows' STATUS_CONTROL_C_EXIT
+    grep -q Converted "$tmp/console" && complain "the run was not interrupted"
+    cmp -s dest/fw.s19 original.s19 || complain "the source was changed"
+    leftovers . && complain "a temporary file was left"
+    kill "$holder" && wait "$holder"
     ;;
 unreadable-source)
     [ -z "$windows" ] || skip "file modes are POSIX"
@@ -297,6 +342,85 @@ verbose)
     fi
     explained=
     expect 0 "Converted 5/6 Lines" fw.s19 out.s37
+    ;;
+held-destination | held-in-place)
+    # Windows: a destination that another program holds open, sharing reading
+    # and writing (and deletion, or not), for the whole run cannot be renamed
+    # over: it is written directly. So is the source, converted in place.
+    [ -n "$windows" ] || skip "share modes are Windows'"
+    s19 64 15 fw.s19
+    "${quorvex[@]}" fw.s19 want.s37 >/dev/null
+    if [ "$check" = held-destination ]; then shares=(rw rwd); else shares=(rw); fi
+    for share in "${shares[@]}"; do
+        if [ "$check" = held-destination ]; then
+            src=fw.s19 && dest=out-$share.s37 && echo old >"$dest"
+        else
+            src=in.s19 && dest=in.s19 && cp fw.s19 in.s19
+        fi
+        hold "$dest" "$share" 8
+        expect 0 "Converted 5/6 Lines" "$src" "$dest"
+        still_held
+        cmp -s "$dest" want.s37 || complain "held sharing $share: the file does not hold the records"
+        kill "$holder" && wait "$holder"
+    done
+    leftovers . && complain "a temporary file was left"
+    ;;
+briefly-held | exclusively-held)
+    # Windows: a destination held without sharing for a moment, as a virus
+    # scanner does, is waited for; one held all along is refused, as a
+    # read-only one is, after about two seconds.
+    [ -n "$windows" ] || skip "share modes are Windows'"
+    s19 64 16 fw.s19
+    "${quorvex[@]}" fw.s19 want.s37 >/dev/null
+    echo old >out.s37
+    export QUORVEX_VERBOSE=1
+    if [ "$check" = briefly-held ]; then
+        hold out.s37 none 0.6
+        expect 0 "Converted 5/6 Lines" fw.s19 out.s37
+        cmp -s out.s37 want.s37 || complain "the file does not hold the records"
+    else
+        hold out.s37 none 30
+        start=$(milliseconds)
+        explained="quorvex: cannot open 'out.s37' for writing: ?*"
+        expect 0 "File Write Error" fw.s19 out.s37
+        took=$(($(milliseconds) - start))
+        still_held
+        [ "$took" -lt 4000 ] || complain "gave up after $took ms, not about 2 s"
+        [ "$(cat out.s37)" = old ] || complain "the file was changed"
+        kill "$holder"
+    fi
+    wait "$holder"
+    leftovers . && complain "a temporary file was left"
+    ;;
+hidden-destination)
+    # Windows: the replaced file keeps its hidden and system attributes.
+    [ -n "$windows" ] || skip "file attributes are Windows'"
+    wine=("${quorvex[@]:0:${#quorvex[@]}-1}")
+    s19 64 17 fw.s19
+    echo old >out.s37
+    "${wine[@]}" attrib +h out.s37 && "${wine[@]}" attrib +s out.s37
+    expect 0 "Converted 5/6 Lines" fw.s19 out.s37
+    attributes=$("${wine[@]}" attrib out.s37 | cut -c1-10)
+    [[ $attributes == *H* && $attributes == *S* ]] || complain "attributes '$attributes', expected H and S"
+    ;;
+held-small-filesystem)
+    # Windows: when writing a held destination directly fails midway (the
+    # disk is full: the temporary file takes the room), the run says so, and
+    # the temporary file, which holds the complete result, stays.
+    [ -n "$windows" ] || skip "share modes are Windows'"
+    [ "$(id -u)" = 0 ] || skip "mounting a tmpfs needs root"
+    mkdir fs && mount -t tmpfs -o size=192k tmpfs fs 2>/dev/null || skip "cannot mount a tmpfs here"
+    s19 40960 18 fw.s19 # 120 KiB of records: room for one copy, not two
+    "${quorvex[@]}" fw.s19 want.s37 >/dev/null
+    echo old >fs/out.s37
+    hold fs/out.s37 rw 30
+    export QUORVEX_VERBOSE=1
+    explained="quorvex: cannot write 'fs/out.s37': ?*"
+    expect 1 "File Write Error" fw.s19 fs/out.s37
+    still_held
+    kept=$(find fs -name '.quorvex-*')
+    cmp -s "$kept" want.s37 || complain "the temporary file '$kept' does not hold the records"
+    kill "$holder" && wait "$holder"
     ;;
 nul-device)
     # Windows device names are written directly, never replaced.
