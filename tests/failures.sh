@@ -2,8 +2,27 @@
 # End-to-end checks that need more than a case folder: device nodes, a small
 # file system, links, permission bits, descriptors, limits and signals.
 # usage: failures.sh CHECK COMMAND...     exit 0 passed, 1 failed, 77 skipped
+#        failures.sh --list posix|windows  the checks for a platform, for CMake
 # (COMMAND is the program, perhaps behind an emulator)
 set -u
+
+# The checks each platform runs; each has its branch in the case below.
+posix_checks=(full-device null-device small-filesystem symlink-destination permission-bits
+    interrupted killed read-error not-enough-memory read-only-destination unreadable-source
+    long-paths locked-folder own-descriptors broken-pipe file-size-limit verbose)
+windows_checks=(read-only-destination nul-device long-paths verbose small-filesystem
+    held-destination held-in-place briefly-held exclusively-held held-small-filesystem ctrl-c
+    symlink-destination hidden-destination)
+if [ "$1" = --list ]; then
+    # Every branch must be listed, and every listed check have its branch.
+    branches=$(grep -E '^[a-z0-9-]+( \| [a-z0-9-]+)*\)$' "$0" | tr -d ')' | tr '|' '\n' | tr -d ' ' | sort -u)
+    listed=$(printf '%s\n' "${posix_checks[@]}" "${windows_checks[@]}" | sort -u)
+    [ "$branches" = "$listed" ] || { diff <(echo "$branches") <(echo "$listed") >&2; exit 1; }
+    if [ "$2" = windows ]; then list=("${windows_checks[@]}"); else list=("${posix_checks[@]}"); fi
+    (IFS=';' && echo "${list[*]}")
+    exit 0
+fi
+
 unset QUORVEX_VERBOSE # asked for only where a check asks for it
 check=$1
 shift
