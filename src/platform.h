@@ -98,10 +98,12 @@ class Destination : public Sink {
     Destination& operator=(const Destination&) = delete;
 
     // False when the destination cannot be opened for writing; then nothing
-    // has been touched. Should the file have to be written in place and be
-    // the very file `source` maps, `source` first takes a private copy of its
-    // bytes (throwing std::bad_alloc when there is no room for it): its view
-    // must be taken again afterwards.
+    // has been touched. A file that can only be rewritten in place is
+    // touched by commit() alone, once every record is made. Should the
+    // destination be a descriptor open on the very file `source` maps,
+    // `source` first takes a private copy of its bytes (throwing
+    // std::bad_alloc when there is no room for it): its view must be taken
+    // again afterwards.
     bool open(Mapping& source);
     bool write(std::string_view bytes) override;
     // Makes the written bytes the destination's content; false on failure, in

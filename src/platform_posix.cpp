@@ -389,8 +389,8 @@ struct Destination::State {
     mode_t mode = 0;        // permission bits for the new file
     uid_t owner = 0;
     gid_t group = 0;
-    bool truncatePending = false; // written in place, and not yet emptied
-    SignalHold inPlace;           // while a file written in place is incomplete
+    bool inPlace = false; // the file itself is rewritten, from `records`, by commit()
+    std::string records;  // all of them, when written in place
 
     // Writes through one of the process's own descriptors, as the caller set
     // it up: a pipe stays a pipe, and a file opened for appending is appended to.
@@ -466,11 +466,40 @@ struct Destination::State {
         return fd >= 0;
     }
 
-    bool truncate() {
-        if (truncatePending && ::ftruncate(fd, 0) != 0) {
+    // Rewrites the file in place with the records. Nothing of it changes
+    // unless there is room for them all: what they need beyond the file's
+    // present end is written first, and should that fail (a full disk, a
+    // quota, a file-size limit), the file is cut back to what it was. While
+    // the file is incomplete, a signal waits until it is whole.
+    bool rewrite() {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
             return false;
         }
-        truncatePending = false;
+        const auto present = static_cast<std::size_t>(st.st_size);
+        const std::string_view all(records);
+        SignalHold incomplete;
+        incomplete.hold();
+        if (all.size() > present && !writeAt(present, all.substr(present))) {
+            const int error = errno;
+            (void)::ftruncate(fd, st.st_size);
+            errno = error;
+            return false;
+        }
+        return writeAt(0, all.substr(0, present)) &&
+               ::ftruncate(fd, static_cast<off_t>(all.size())) == 0 && ::fsync(fd) == 0;
+    }
+
+    // Writes `bytes` at `offset`, a step at a time, so that a stop signal
+    // (as a test sends) can land in between.
+    bool writeAt(std::size_t offset, std::string_view bytes) const {
+        constexpr std::size_t kStep = std::size_t{1} << 20;
+        for (std::size_t at = 0; at < bytes.size(); at += kStep) {
+            if (::lseek(fd, static_cast<off_t>(offset + at), SEEK_SET) < 0 ||
+                !writeAll(fd, bytes.substr(at, kStep))) {
+                return false;
+            }
+        }
         return true;
     }
 };
@@ -514,22 +543,24 @@ bool Destination::open(Mapping& source) {
     if (!d.replacing || (errno != EACCES && errno != EPERM)) {
         return failOpening(d.name);
     }
-    // The file is writable but its folder is not: write it in place, the only
-    // way left. The source may be this very file, under another name too. A
-    // signal then takes effect once the file is whole again.
+    // The file is writable but its folder is not: it is rewritten in place,
+    // the only way left, once all its records are made. The source, which may
+    // be this very file under any name, has then been read whole.
     d.fd = ::open(d.target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (d.fd < 0) {
         return failOpening(d.name);
     }
-    source.state_->spare(d.fd);
-    d.inPlace.hold();
-    d.truncatePending = true; // once nothing can fail before the first write
+    d.inPlace = true;
     return true;
 }
 
 bool Destination::write(std::string_view bytes) {
     State& d = *state_;
-    return (d.truncate() && writeAll(d.fd, bytes)) || fail("write", d.name);
+    if (d.inPlace) {
+        d.records.append(bytes); // throws std::bad_alloc, with the file untouched
+        return true;
+    }
+    return writeAll(d.fd, bytes) || fail("write", d.name);
 }
 
 bool Destination::commit() {
@@ -537,17 +568,17 @@ bool Destination::commit() {
     const int out = d.fd;
     if (!d.temp.empty()) {
         // Best effort: a file system without owners or modes keeps its own.
-        if (d.replacing && (d.owner != ::geteuid() || d.group != ::getegid())) {
-            (void)::fchown(out, d.owner, d.group);
+        if (d.replacing && (d.owner != ::geteuid() || d.group != ::getegid()) &&
+            ::fchown(out, d.owner, d.group) != 0) {
+            (void)::fchown(out, static_cast<uid_t>(-1), d.group); // the group may be allowed
         }
         (void)::fchmod(out, d.mode);
     }
-    bool ok = (d.truncate() && (!d.syncable || ::fsync(out) == 0)) || fail("write", d.name);
+    bool ok = (d.inPlace ? d.rewrite() : !d.syncable || ::fsync(out) == 0) || fail("write", d.name);
     d.fd = -1;
     if (d.ownsFd && ::close(out) != 0 && ok) {
         ok = fail("write", d.name);
     }
-    d.inPlace.release();
     if (!ok || d.temp.empty()) {
         return ok;
     }

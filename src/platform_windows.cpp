@@ -84,7 +84,25 @@ bool failOpening(const fs::path& file) {
 // console ends the run. Whoever takes the name out first owns the file.
 std::atomic<const wchar_t*> pendingTemp{nullptr};
 
+// Reset while a file is rewritten where it stands, so that Ctrl-C or a closed
+// console waits until the file is whole again; set otherwise.
+std::atomic<HANDLE> fileWhole{nullptr};
+
+// Holds back the end of the run while it lives: the file being rewritten
+// where it stands is not left half written.
+class KeepWhole {
+  public:
+    KeepWhole() { (void)::ResetEvent(fileWhole.load()); }
+    ~KeepWhole() { (void)::SetEvent(fileWhole.load()); }
+    KeepWhole(const KeepWhole&) = delete;
+    KeepWhole& operator=(const KeepWhole&) = delete;
+};
+
 BOOL WINAPI removePendingTemp(DWORD /*event*/) {
+    const HANDLE whole = fileWhole.load();
+    if (whole != nullptr) {
+        (void)::WaitForSingleObject(whole, INFINITE);
+    }
     const wchar_t* temp = pendingTemp.exchange(nullptr);
     if (temp != nullptr) {
         // The file is shared for deletion: it goes when the process's handle
@@ -210,6 +228,7 @@ fs::path openablePath(const fs::path& name) {
 }
 
 void installSignalHandlers() {
+    fileWhole.store(::CreateEventW(nullptr, TRUE, TRUE, nullptr)); // kept for the whole run
     ::SetConsoleCtrlHandler(removePendingTemp, TRUE);
 }
 
@@ -299,6 +318,50 @@ struct Destination::State {
     bool syncable = false;  // a file on disk, so flush it before closing
     bool replacing = false; // target exists and is being replaced
     DWORD kept = 0;         // the replaced file's attributes that its replacement keeps
+    bool inPlace = false;   // the file itself is rewritten, from `records`, by commit()
+    std::string records;    // all of them, when written in place
+
+    // Rewrites the file in place with the records. Nothing of it changes
+    // unless there is room for them all: what they need beyond the file's
+    // present end is written first, and should that fail (a full disk), the
+    // file is cut back to what it was. While the file is incomplete, Ctrl-C
+    // waits until it is whole.
+    bool rewrite() {
+        LARGE_INTEGER present{};
+        if (::GetFileSizeEx(handle, &present) == FALSE) {
+            return false;
+        }
+        const auto old = static_cast<std::size_t>(present.QuadPart);
+        const std::string_view all(records);
+        const KeepWhole whole;
+        if (all.size() > old && !writeAt(old, all.substr(old))) {
+            const DWORD error = ::GetLastError();
+            (void)(::SetFilePointerEx(handle, present, nullptr, FILE_BEGIN) != FALSE &&
+                   ::SetEndOfFile(handle) != FALSE);
+            ::SetLastError(error);
+            return false;
+        }
+        return writeAt(0, all.substr(0, old)) && writeAt(all.size(), {}) &&
+               ::SetEndOfFile(handle) != FALSE && ::FlushFileBuffers(handle) != FALSE;
+    }
+
+    // Writes `bytes` at `offset`, a step at a time, so that a stop signal
+    // (as a test sends) can land in between; leaves the file pointer behind
+    // them.
+    bool writeAt(std::size_t offset, std::string_view bytes) const {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        if (::SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) == FALSE) {
+            return false;
+        }
+        constexpr std::size_t kStep = std::size_t{1} << 20;
+        for (std::size_t done = 0; done < bytes.size(); done += kStep) {
+            if (!writeAll(handle, bytes.substr(done, kStep))) {
+                return false;
+            }
+        }
+        return true;
+    }
 
     // Looks at what exists under the name: a folder or a read-only file is
     // refused without opening it, a device is opened to be written directly,
@@ -381,8 +444,9 @@ struct Destination::State {
             return fail("replace", name);
         }
         // From here on the temporary file may hold the only complete result:
-        // whatever fails, it stays.
+        // whatever fails, it stays. Ctrl-C waits until the file is whole.
         temp.clear();
+        const KeepWhole whole;
         LARGE_INTEGER start{};
         bool ok = ::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) != FALSE &&
                   ::SetEndOfFile(out) != FALSE;
@@ -446,14 +510,24 @@ bool Destination::open(Mapping& /*source*/) {
     if (!d.replacing || ::GetLastError() != ERROR_ACCESS_DENIED) {
         return failOpening(d.name);
     }
-    // The file is writable but its folder is not: write it in place.
-    d.handle = ::CreateFileW(d.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return d.handle != INVALID_HANDLE_VALUE || failOpening(d.name);
+    // The file is writable but its folder is not: it is rewritten in place,
+    // the only way left, once all its records are made (the source has been
+    // read whole).
+    d.handle = openExisting(d.target, GENERIC_WRITE);
+    if (d.handle == INVALID_HANDLE_VALUE) {
+        return failOpening(d.name);
+    }
+    d.inPlace = true;
+    return true;
 }
 
 bool Destination::write(std::string_view bytes) {
-    return writeAll(state_->handle, bytes) || fail("write", state_->name);
+    State& d = *state_;
+    if (d.inPlace) {
+        d.records.append(bytes); // throws std::bad_alloc, with the file untouched
+        return true;
+    }
+    return writeAll(d.handle, bytes) || fail("write", d.name);
 }
 
 bool Destination::commit() {
@@ -475,8 +549,9 @@ bool Destination::commit() {
         }
         return d.writeDirectly(error);
     }
-    const HANDLE out = d.handle; // a device, or the file written in place
-    bool ok = !d.syncable || ::FlushFileBuffers(out) != FALSE || fail("write", d.name);
+    const HANDLE out = d.handle; // a device, or the file rewritten in place
+    bool ok = (d.inPlace ? d.rewrite() : !d.syncable || ::FlushFileBuffers(out) != FALSE) ||
+              fail("write", d.name);
     d.handle = INVALID_HANDLE_VALUE;
     if (::CloseHandle(out) == FALSE && ok) {
         ok = fail("write", d.name);
