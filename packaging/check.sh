@@ -58,7 +58,8 @@ listing() {
     diff <(sort) <(printf '%s\n' "$@" | sort) >"$tmp/listing.diff" ||
         complain "$what holds other files (< found, > expected): $(cat "$tmp/listing.diff")"
 }
-docs=(share/doc/quorvex/CHANGELOG.md share/doc/quorvex/LICENSE share/doc/quorvex/README.md)
+docs=(share/doc/quorvex/CHANGELOG.md share/doc/quorvex/LICENSE share/doc/quorvex/README.md
+      share/doc/quorvex/THIRD-PARTY-NOTICES)
 for arch in x86_64 aarch64; do
     name=quorvex-$version-linux-$arch
     tar -tzf "$dist/$name.tar.gz" | grep -v '/$' |
@@ -70,7 +71,7 @@ for arch in x86_64 aarch64; do
         complain "$name.tar.gz: an entry is not root's or not dated as the commit"
 done
 unzip -Z1 "$dist/quorvex-$version-windows-x64.zip" |
-    listing "the zip" quorvex-$version/{quorvex.exe,README.md,LICENSE,CHANGELOG.md}
+    listing "the zip" quorvex-$version/{quorvex.exe,README.md,LICENSE,CHANGELOG.md,THIRD-PARTY-NOTICES}
 # The PE header's time stamp (at offset 8 of the header that offset 60 names).
 exe=$tmp/quorvex.exe
 unzip -p "$dist/quorvex-$version-windows-x64.zip" "quorvex-$version/quorvex.exe" >"$exe"
@@ -83,6 +84,7 @@ for arch in amd64 arm64; do
     dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | listing "quorvex_$arch.deb" \
         ./usr/bin/quorvex ./usr/share/man/man1/quorvex.1.gz ./usr/share/doc/quorvex/README.md.gz \
         ./usr/share/doc/quorvex/changelog.gz ./usr/share/doc/quorvex/copyright \
+        ./usr/share/doc/quorvex/THIRD-PARTY-NOTICES \
         ./usr/share/lintian/overrides/quorvex
     [ "$(dpkg-deb -f "$deb" Package Version Architecture)" = \
         "$(printf 'Package: quorvex\nVersion: %s\nArchitecture: %s' "$version" "$arch")" ] ||

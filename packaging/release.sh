@@ -90,6 +90,7 @@ debian() { # debian ARCH FROM: a .deb for Debian's ARCH from the stage's FROM/
     cp "$from/bin/quorvex" "$tree/usr/bin/"
     gzip -9n <"$from/share/man/man1/quorvex.1" >"$tree/usr/share/man/man1/quorvex.1.gz"
     gzip -9n <README.md >"$doc/README.md.gz"
+    cp THIRD-PARTY-NOTICES "$doc/"
     awk -v maintainer="$maintainer" -f packaging/debian/changelog.awk CHANGELOG.md |
         gzip -9n >"$doc/changelog.gz"
     {
