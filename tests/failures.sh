@@ -349,6 +349,12 @@ own-descriptors)
     # A descriptor open only for reading is not written, nor is its file replaced.
     expect 0 "File Write Error" fw.s19 /dev/fd/9 9<fw.s19
     cmp -s fw.s19 original.s19 || complain "the file read through descriptor 9 was changed"
+    # A descriptor open for reading and writing on the source itself: the
+    # source is copied before the records overwrite it as they go.
+    s19 65536 11 big.s19 # more records than are held back before the first write
+    "${quorvex[@]}" big.s19 big.s37 >big.console && cat big.s37 big.console >want.big
+    "${quorvex[@]}" big.s19 /dev/stdout 1<>big.s19
+    cmp -s big.s19 want.big || complain "written over its own source: not the records, then the summary"
     leftovers . && complain "a temporary file was left"
     ;;
 broken-pipe)
