@@ -2,6 +2,8 @@
 // reading rules, the cutting into line pieces and the writing of records.
 #pragma once
 
+#include "sink.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,14 +26,6 @@ bool holdsData(std::string_view text);
 // Number of pieces a line of `size` characters (carriage returns dropped,
 // line feed not included) counts as.
 std::uint64_t getLineNum(std::size_t size, bool hasLineFeed);
-
-// Takes the destination's bytes in order.
-class Sink {
-  public:
-    virtual ~Sink() = default;
-    // Returns false when the bytes could not be written.
-    virtual bool write(std::string_view bytes) = 0;
-};
 
 struct Counts {
     std::uint64_t lines = 0;   // line pieces read

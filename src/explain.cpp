@@ -1,22 +1,10 @@
 #include "explain.h"
 
-#include "platform.h"
-
 #include <cstdlib>
 #include <cstring>
 
 namespace quorvex {
 namespace {
-
-struct Note {
-    std::string doing;
-    std::string reason;
-};
-
-Note& lastNote() {
-    static Note note;
-    return note;
-}
 
 bool verbose() {
     const char* value = std::getenv("QUORVEX_VERBOSE");
@@ -35,10 +23,6 @@ std::string quoted(const std::filesystem::path& name) {
     return "'" + text + "'";
 }
 
-void noteFailure(std::string doing, std::string reason) {
-    lastNote() = Note{std::move(doing), std::move(reason)};
-}
-
 std::string explanation(const std::string& doing, const std::string& reason) {
     if (!verbose()) {
         return {};
@@ -46,10 +30,9 @@ std::string explanation(const std::string& doing, const std::string& reason) {
     return "quorvex: cannot " + doing + ": " + reason;
 }
 
-void explainFailure() {
-    const Note& note = lastNote();
+void explainFailure(const Failure& failure) {
     const std::string line =
-        note.doing.empty() ? std::string() : explanation(note.doing, note.reason);
+        failure.doing.empty() ? std::string() : explanation(failure.doing, failure.reason);
     if (!line.empty()) {
         writeErrorLine(line);
     }

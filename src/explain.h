@@ -4,6 +4,8 @@
 // there at all.
 #pragma once
 
+#include "platform.h"
+
 #include <filesystem>
 #include <string>
 
@@ -12,16 +14,11 @@ namespace quorvex {
 // `name` as the line shows it, in single quotes: 'fw.s19'.
 std::string quoted(const std::filesystem::path& name);
 
-// Notes that a step failed: `doing` says what was done to which file ("open
-// 'fw.s19' for reading"), `reason` is the system's own words. A later note
-// replaces an earlier one.
-void noteFailure(std::string doing, std::string reason);
-
 // The line that tells why a step failed, "quorvex: cannot DOING: REASON", or
 // an empty text when the user has not asked for it.
 std::string explanation(const std::string& doing, const std::string& reason);
 
-// Writes the explanation of the last note to standard error, if asked for.
-void explainFailure();
+// Writes the explanation of `failure` to standard error, if asked for.
+void explainFailure(const Failure& failure);
 
 } // namespace quorvex

@@ -1,9 +1,10 @@
-// The few file operations the conversion run needs from the operating system.
-// Each platform file defines the state behind these classes for itself.
+// What a run needs from the operating system: the console, the source, and
+// the primitives a destination is written with. platform_posix.cpp and
+// platform_windows.cpp each define them for their system; the rules for
+// using the primitives live once, above them, in destination.cpp.
 #pragma once
 
-#include "conversion.h"
-
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,19 @@
 
 namespace quorvex {
 
+// A system error: errno, or GetLastError() on Windows. 0 is success.
+using ErrorCode = std::uint32_t;
+
+// The system's own words for `code`, in the user's language.
+std::string systemReason(ErrorCode code);
+
+// A step that failed: what was done to which file ("open 'fw.s19' for
+// writing") and the system's words for why.
+struct Failure {
+    std::string doing;
+    std::string reason;
+};
+
 #ifdef _WIN32
 // `name` in the extended form \\?\C:\... (or \\?\UNC\server\...) when its full
 // path, or that of a temporary file beside it, reaches MAX_PATH: the only form
@@ -20,12 +34,6 @@ namespace quorvex {
 // as they are.
 std::filesystem::path openablePath(const std::filesystem::path& name);
 #endif
-
-// Prepares the process for a run, before any file is opened: a write to a
-// closed pipe or past a file-size limit fails instead of ending the process,
-// and Ctrl-C, Ctrl-\, a plain kill or a closed terminal remove the pending
-// temporary file before the process ends as it would have.
-void installSignalHandlers();
 
 // Writes console text to `out` whole and at once, also when the caller left
 // its descriptor non-blocking. A console that cannot take it is no failure of
@@ -35,23 +43,14 @@ void writeConsole(std::FILE* out, std::string_view text);
 // Writes one line of UTF-8 text to standard error.
 void writeErrorLine(std::string_view line);
 
-// A regular file's bytes mapped read-only into memory; the view stays valid
-// after the file is closed.
-class Mapping {
-  public:
-    Mapping();
-    ~Mapping();
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-
-    // The mapped bytes; empty when nothing is mapped.
-    std::string_view view() const;
-
-  private:
-    friend class Input;
-    friend class Destination;
-    struct State;
-    std::unique_ptr<State> state_;
+// Which file an open descriptor or handle is on: device and inode, or the
+// volume and file index on Windows.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId& other) const {
+        return volume == other.volume && index == other.index;
+    }
 };
 
 // The source, open for reading bytes as they are stored.
@@ -62,58 +61,123 @@ class Input {
     Input(const Input&) = delete;
     Input& operator=(const Input&) = delete;
 
-    // False when the file cannot be opened: missing, not permitted, a directory.
-    bool open(const std::filesystem::path& name);
+    // 0, or why the file cannot be opened: missing, not permitted, a directory.
+    ErrorCode open(const std::filesystem::path& name);
     // A regular file's size, as a first guess of how much there is; else 0.
     std::uint64_t sizeHint() const;
+    // The file open, for telling whether a destination is the same file.
+    FileId id() const;
     // Maps a regular, non-empty file whole, which spares copying it; false
     // when it cannot be mapped and must be read. Should another program cut
     // the file short while it is mapped, or its disk fail, touching the lost
-    // part prints `faultMessage` as a line and ends the process with status 1,
-    // after removing any temporary file. That holds only while `into` maps it.
-    bool map(Mapping& into, const char* faultMessage);
-    // Reads up to `size` bytes into `into`: the number read, 0 at the end of
-    // the file, or -1 when reading failed.
-    std::ptrdiff_t read(char* into, std::size_t size);
+    // part writes `message` to standard output and `explanation` (if any) to
+    // standard error, each as a line, and ends the process with status 1,
+    // after removing any temporary file.
+    bool map(const std::string& message, const std::string& explanation);
+    // The mapped bytes, which stay after close(); empty when nothing is mapped.
+    std::string_view mapped() const;
+    void unmap();
+    // Reads up to `size` bytes into `into`, setting `got` (0 at the end).
+    ErrorCode read(char* into, std::size_t size, std::size_t& got);
+    // Lets go of the file; a mapping stays.
+    void close();
 
   private:
     struct State;
     std::unique_ptr<State> state_;
 };
 
-// The destination of a run. A regular file (or a missing one) is replaced
-// atomically: the records go to a temporary file beside it, which is synced
-// and renamed over it by commit(). A symbolic link keeps pointing to the
-// replaced file. One of the process's own descriptors (/dev/stdout,
-// /dev/fd/N) is written through that descriptor, and anything else that
-// exists (a device, a pipe) is written directly. On Windows, a file that
-// another program holds open cannot be renamed over: if that program lets
-// others write it, commit() writes it directly from the temporary file.
-// Destroying an uncommitted destination removes its temporary file.
-class Destination : public Sink {
+// An open file, descriptor or device, as the system numbers it.
+using Handle = std::intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+// What a destination's name leads to.
+struct Target {
+    std::filesystem::path file; // the name to open, with symbolic links followed
+    int descriptor = -1;        // or one of the process's own descriptors it names
+};
+
+// What the metadata of a new or replaced file is to be.
+struct Metadata {
+    std::uint32_t mode = 0; // permission bits (POSIX)
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
+    std::uint32_t attributes = 0; // attributes kept (Windows)
+};
+
+// What stands under a destination's name before the run writes it.
+struct Existing {
+    enum class Kind { Missing, File, Device };
+    Kind kind = Kind::Missing;
+    Handle device = kNoHandle; // a Device, opened for writing
+    Metadata keep;             // what the new file takes
+};
+
+// The primitives a destination is written with. Each is one system call, or
+// a few that belong together; none decides what to do when it fails.
+// Signals: between holdSignals() and releaseSignals(), a signal that ends the
+// run (Ctrl-C, a kill, a closed terminal) waits; and whenever it comes, it
+// removes the temporary file made by makeTemp() that is not yet claimed or
+// removed.
+class System {
   public:
-    explicit Destination(std::filesystem::path name);
-    ~Destination() override;
-    Destination(const Destination&) = delete;
-    Destination& operator=(const Destination&) = delete;
+    virtual ~System() = default;
 
-    // False when the destination cannot be opened for writing; then nothing
-    // has been touched. A file that can only be rewritten in place is
-    // touched by commit() alone, once every record is made. Should the
-    // destination be a descriptor open on the very file `source` maps,
-    // `source` first takes a private copy of its bytes (throwing
-    // std::bad_alloc when there is no room for it): its view must be taken
-    // again afterwards.
-    bool open(Mapping& source);
-    bool write(std::string_view bytes) override;
-    // Makes the written bytes the destination's content; false on failure, in
-    // which case a replaced file keeps its old content, unless writing it
-    // directly failed midway: then the temporary file stays, holding them.
-    bool commit();
+    // Where a destination's name leads: its file, links followed, or a
+    // descriptor of the process's own.
+    virtual ErrorCode resolve(const std::filesystem::path& name, Target& to) = 0;
+    // Writes through one of the process's own descriptors, as the caller set
+    // it up; refused if it is open only for reading or is a folder.
+    virtual ErrorCode useDescriptor(int descriptor, Handle& out) = 0;
+    // Looks at what stands under `target` without writing it: a folder or a
+    // file the user may not write is refused, a device is opened for writing.
+    // May set `target.file` to the file itself.
+    virtual ErrorCode inspect(Target& target, Existing& found) = 0;
+    // Makes a new, empty file beside `target`, open for writing and reading.
+    virtual ErrorCode makeTemp(const std::filesystem::path& target, Handle& out,
+                               std::filesystem::path& temp) = 0;
+    // Opens an existing file for writing in place, or, `forReading`, for reading.
+    virtual ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) = 0;
+    virtual ErrorCode write(Handle file, std::string_view bytes) = 0;
+    virtual ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes) = 0;
+    virtual ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) = 0;
+    virtual ErrorCode size(Handle file, std::uint64_t& bytes) = 0;
+    virtual ErrorCode truncate(Handle file, std::uint64_t bytes) = 0;
+    // Makes what was written durable.
+    virtual ErrorCode sync(Handle file) = 0;
+    virtual ErrorCode close(Handle file) = 0;
+    virtual FileId id(Handle file) = 0;
+    // Gives a new file the metadata it is to have; best effort, as the
+    // content matters more.
+    virtual void setMetadata(Handle file, const Metadata& keep) = 0;
+    // Renames `temp` over `target` and makes that durable, waiting out a brief
+    // hold on either by another program.
+    virtual ErrorCode replace(const std::filesystem::path& temp,
+                              const std::filesystem::path& target) = 0;
+    // Removes a temporary file; the signal handlers no longer see it.
+    virtual void remove(const std::filesystem::path& temp) = 0;
+    // Takes the temporary file out of the signal handlers' hands, for it may
+    // now hold the only complete result; an error if a signal removed it.
+    virtual ErrorCode claimTemp() = 0;
+    virtual void holdSignals() = 0;
+    virtual void releaseSignals() = 0;
 
-  private:
-    struct State;
-    std::unique_ptr<State> state_;
+    // Whether makeTemp() failed because the folder refuses new files, while
+    // an existing, writable file in it may still be rewritten in place.
+    virtual bool folderRefuses(ErrorCode error) const = 0;
+    // Whether replace() failed because the file cannot be renamed over, while
+    // it may still be written directly.
+    virtual bool renameRefused(ErrorCode error) const = 0;
+    // The error of a destination with an empty name.
+    virtual ErrorCode noSuchFile() const = 0;
+    virtual std::string reason(ErrorCode error) const { return systemReason(error); }
 };
+
+// The running system's primitives. The first call prepares the process,
+// before any file is opened: a write to a closed pipe or past a file-size
+// limit fails instead of ending the process, and the signals that end a run
+// are handled as System describes. Holding signals needs that preparation,
+// which is why they are held only through this object.
+System& nativeSystem();
 
 } // namespace quorvex

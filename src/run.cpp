@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include "conversion.h"
+#include "destination.h"
 #include "explain.h"
 #include "platform.h"
 #include "version.h"
@@ -43,40 +44,75 @@ constexpr char kReadError[] = "File Read Error";
 class SourceText {
   public:
     std::string_view view() const {
-        const char* data = mapping_.view().data() != nullptr ? mapping_.view().data() : data_.get();
-        return {data, length_};
+        const std::string_view mapped = in_.mapped();
+        return {mapped.data() != nullptr ? mapped.data() : data_.get(), length_};
     }
 
-    // The mapping behind the text, empty when the source was read.
-    Mapping& mapping() { return mapping_; }
-
-    // Reads all of `in`; false when a read failed. Throws std::bad_alloc.
-    bool load(Input& in) {
-        if (in.map(mapping_, kReadError)) {
-            length_ = dataLength(mapping_.view());
-            return true;
+    // Opens and reads all of `name`, then lets go of it; false, with `why`
+    // set, when it cannot be opened (`opened` false) or a read failed.
+    // Throws std::bad_alloc.
+    bool load(const std::filesystem::path& name, bool& opened, Failure& why) {
+        ErrorCode error = in_.open(name);
+        opened = error == 0;
+        if (opened) {
+            id_ = in_.id();
+            error = read(name);
+            in_.close();
         }
-        // One byte more than a regular file's size sees its end at once.
-        grow(static_cast<std::size_t>(std::min<std::uint64_t>(in.sizeHint(), SIZE_MAX - 1)) + 1);
-        for (;;) {
-            if (size_ == capacity_) {
-                grow(capacity_ + std::max(capacity_, kReadStep));
-            }
-            const std::ptrdiff_t got = in.read(data_.get() + size_, capacity_ - size_);
-            if (got < 0) {
-                return false;
-            }
-            const std::string_view chunk(data_.get() + size_, static_cast<std::size_t>(got));
-            size_ += chunk.size();
-            const std::size_t kept = dataLength(chunk);
-            if (got == 0 || kept < chunk.size()) { // nothing after a Ctrl-Z is read
-                length_ = size_ - chunk.size() + kept;
-                return true;
-            }
+        if (error != 0) {
+            why = Failure{(opened ? "read " : "open ") + quoted(name) +
+                              (opened ? "" : " for reading"),
+                          systemReason(error)};
+        }
+        return error == 0;
+    }
+
+    // The file the text was read from.
+    const FileId& id() const { return id_; }
+
+    // Copies mapped bytes into memory of their own, before their file is
+    // written. Throws std::bad_alloc.
+    void keepOwnCopy() {
+        if (in_.mapped().data() != nullptr) {
+            grow(length_);
+            std::memcpy(data_.get(), in_.mapped().data(), length_);
+            in_.unmap();
         }
     }
 
   private:
+    ErrorCode read(const std::filesystem::path& name) {
+        if (in_.map(std::string(kReadError) + "\n", cutShort(name))) {
+            length_ = dataLength(in_.mapped());
+            return 0;
+        }
+        // One byte more than a regular file's size sees its end at once.
+        grow(static_cast<std::size_t>(std::min<std::uint64_t>(in_.sizeHint(), SIZE_MAX - 1)) + 1);
+        for (;;) {
+            if (size_ == capacity_) {
+                grow(capacity_ + std::max(capacity_, kReadStep));
+            }
+            std::size_t got = 0;
+            if (const ErrorCode error = in_.read(data_.get() + size_, capacity_ - size_, got)) {
+                return error;
+            }
+            const std::string_view chunk(data_.get() + size_, got);
+            size_ += chunk.size();
+            const std::size_t kept = dataLength(chunk);
+            if (got == 0 || kept < chunk.size()) { // nothing after a Ctrl-Z is read
+                length_ = size_ - chunk.size() + kept;
+                return 0;
+            }
+        }
+    }
+
+    // What the user is told, if asked, should the mapped file fault.
+    static std::string cutShort(const std::filesystem::path& name) {
+        std::string line = explanation("read " + quoted(name),
+                                       "it was cut short, or its device failed, while read");
+        return line.empty() ? line : line + "\n";
+    }
+
     void grow(std::size_t capacity) {
         std::unique_ptr<char[]> more(new char[capacity]);
         if (size_ != 0) {
@@ -86,7 +122,8 @@ class SourceText {
         capacity_ = capacity;
     }
 
-    Mapping mapping_;
+    Input in_;
+    FileId id_;
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
@@ -99,37 +136,36 @@ int say(std::FILE* out, const char* message, int status) {
 }
 
 // Says a failure's message and, when asked for, why it happened.
-int sayFailure(std::FILE* out, const char* message, int status) {
+int sayFailure(std::FILE* out, const char* message, int status, const Failure& why) {
     say(out, message, status);
-    explainFailure();
+    explainFailure(why);
     return status;
 }
 
-int convertFile(const std::filesystem::path& fin, const std::filesystem::path& fout,
+int convertFile(System& system, const std::filesystem::path& fin, const std::filesystem::path& fout,
                 std::FILE* out) {
-    Destination dest(fout);
+    Destination dest(system, fout);
     std::optional<Counts> counts;
     {
         SourceText text;
-        {
-            Input in;
-            if (!in.open(fin)) {
-                return sayFailure(out, kReadError, kStopped);
-            }
-            if (!text.load(in)) {
-                return sayFailure(out, kReadError, kFailed);
-            }
+        bool opened = false;
+        Failure why;
+        if (!text.load(fin, opened, why)) {
+            return sayFailure(out, kReadError, opened ? kFailed : kStopped, why);
         }
         if (!holdsData(text.view())) {
             return say(out, "No data!", kStopped);
         }
-        if (!dest.open(text.mapping())) {
-            return sayFailure(out, "File Write Error", kStopped);
+        if (!dest.open()) {
+            return sayFailure(out, "File Write Error", kStopped, dest.failure());
+        }
+        if (dest.writesInto(text.id())) {
+            text.keepOwnCopy(); // the records would overwrite what is still to be read
         }
         counts = convertText(text.view(), dest);
-    } // the source is no longer read: unmapped, closed
+    } // the source is no longer read: unmapped
     if (!counts || !dest.commit()) {
-        return sayFailure(out, "File Write Error", kFailed);
+        return sayFailure(out, "File Write Error", kFailed, dest.failure());
     }
     writeConsole(out, "Converted " + std::to_string(counts->written) + "/" +
                           std::to_string(counts->lines) + " Lines\n");
@@ -139,17 +175,17 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
 } // namespace
 
 int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
-    installSignalHandlers();
+    System& system = nativeSystem();
     if (args.size() < 2) {
         writeConsole(out, usage);
         return kStopped;
     }
     try {
-        return convertFile(args[0], args[1], out);
+        return convertFile(system, args[0], args[1], out);
     } catch (const std::bad_alloc&) {
-        noteFailure("hold " + quoted(args[0]) + " in memory",
-                    std::generic_category().message(ENOMEM));
-        return sayFailure(out, "Not enough memory", kFailed);
+        return sayFailure(out, "Not enough memory", kFailed,
+                          Failure{"hold " + quoted(args[0]) + " in memory",
+                                  std::generic_category().message(ENOMEM)});
     }
 }
 

@@ -1,3 +1,4 @@
+#include "destination.h"
 #include "platform.h"
 
 #include <gtest/gtest.h>
@@ -51,16 +52,15 @@ TEST(InputMap, SourceCutShortWhileMappedIsAReadError) {
     const std::string name = folder.file("source.s19");
     std::ofstream(name) << std::string(64 * 1024, 'S');
 
-    ASSERT_EQ(::setenv("QUORVEX_VERBOSE", "1", 1), 0); // the handler says why, too
     Input in;
-    ASSERT_TRUE(in.open(name));
-    Mapping mapping;
-    ASSERT_TRUE(in.map(mapping, "File Read Error"));
-    ::unsetenv("QUORVEX_VERBOSE");
+    ASSERT_EQ(in.open(name), 0u);
+    ASSERT_TRUE(
+        in.map("File Read Error\n", "quorvex: cannot read '" + name + "': it was cut short\n"));
+    in.close(); // the mapping outlives the file's descriptor
     ASSERT_EQ(::truncate(name.c_str(), 0), 0);
     EXPECT_EXIT(
         {
-            volatile char last = mapping.view().back();
+            volatile char last = in.mapped().back();
             (void)last;
         },
         testing::ExitedWithCode(1), "^quorvex: cannot read '.*/source.s19': it was cut short");
@@ -74,12 +74,14 @@ TEST(InputMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
     const auto before = faultHandler();
     {
         Input in;
-        ASSERT_TRUE(in.open(name));
-        Mapping mapping;
-        ASSERT_TRUE(in.map(mapping, "File Read Error"));
+        ASSERT_EQ(in.open(name), 0u);
+        ASSERT_TRUE(in.map("File Read Error\n", ""));
         EXPECT_NE(faultHandler(), before);
+        in.unmap();
+        EXPECT_EQ(faultHandler(), before) << "a later fault would be taken for a read error";
+        ASSERT_TRUE(in.map("File Read Error\n", ""));
     }
-    EXPECT_EQ(faultHandler(), before) << "a later fault would be taken for a read error";
+    EXPECT_EQ(faultHandler(), before) << "the handler outlived the input";
 }
 
 TEST(InputMap, EmptyFilesAndFoldersAreNotMapped) {
@@ -88,12 +90,11 @@ TEST(InputMap, EmptyFilesAndFoldersAreNotMapped) {
     const std::string name = folder.file("empty.s19");
     std::ofstream{name};
     Input empty;
-    ASSERT_TRUE(empty.open(name));
-    Mapping mapping;
-    EXPECT_FALSE(empty.map(mapping, "")) << "an empty file cannot be mapped";
+    ASSERT_EQ(empty.open(name), 0u);
+    EXPECT_FALSE(empty.map("", "")) << "an empty file cannot be mapped";
 
     Input folderInput;
-    EXPECT_FALSE(folderInput.open("/")) << "a directory is no source";
+    EXPECT_EQ(folderInput.open("/"), static_cast<ErrorCode>(EISDIR)) << "a directory is no source";
 }
 
 TEST(WriteConsole, WaitsForAFullNonBlockingPipe) {
@@ -136,9 +137,8 @@ TEST(Destination, ReplacingAFileDoesNotOpenItForWriting) {
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, name.c_str(), kWritten), 0);
 
-    Mapping none;
-    Destination dest(name);
-    ASSERT_TRUE(dest.open(none));
+    Destination dest(nativeSystem(), name);
+    ASSERT_TRUE(dest.open());
     ASSERT_TRUE(dest.write("S70500000000FA\r\n"));
     ASSERT_TRUE(dest.commit());
 
