@@ -1,7 +1,5 @@
 #include "platform.h"
 
-#include "explain.h"
-
 #include <windows.h>
 
 #include <algorithm>
@@ -53,8 +51,9 @@ std::string narrow(std::wstring_view wide) {
     return text;
 }
 
-// The system's own words for `error`, in the user's language.
-std::string systemReason(DWORD error) {
+} // namespace
+
+std::string systemReason(ErrorCode error) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -68,41 +67,32 @@ std::string systemReason(DWORD error) {
     return reason.empty() ? "error " + std::to_string(error) : narrow(reason);
 }
 
-// Notes that `verb` failed on `file`, for the last error's reason; returns
-// false for the caller to pass on.
-bool fail(const char* verb, const fs::path& file, const char* after = "") {
-    const DWORD error = ::GetLastError();
-    noteFailure(std::string(verb) + " " + quoted(file) + after, systemReason(error));
-    return false;
+namespace {
+
+HANDLE handleOf(Handle file) {
+    return reinterpret_cast<HANDLE>(file);
 }
 
-bool failOpening(const fs::path& file) {
-    return fail("open", file, " for writing");
+ErrorCode lastError() {
+    return ::GetLastError();
+}
+
+// 0 when `done` (a call's result) says it succeeded, else the last error.
+ErrorCode check(bool done) {
+    return done ? 0 : lastError();
 }
 
 // The temporary file being written, for removal when Ctrl-C or a closed
 // console ends the run. Whoever takes the name out first owns the file.
 std::atomic<const wchar_t*> pendingTemp{nullptr};
 
-// Reset while a file is rewritten where it stands, so that Ctrl-C or a closed
-// console waits until the file is whole again; set otherwise.
+// Reset while signals are held, so that Ctrl-C or a closed console waits
+// until the file being rewritten is whole again; set otherwise. Made with the
+// system's primitives, before any can hold it.
 std::atomic<HANDLE> fileWhole{nullptr};
 
-// Holds back the end of the run while it lives: the file being rewritten
-// where it stands is not left half written.
-class KeepWhole {
-  public:
-    KeepWhole() { (void)::ResetEvent(fileWhole.load()); }
-    ~KeepWhole() { (void)::SetEvent(fileWhole.load()); }
-    KeepWhole(const KeepWhole&) = delete;
-    KeepWhole& operator=(const KeepWhole&) = delete;
-};
-
-BOOL WINAPI removePendingTemp(DWORD /*event*/) {
-    const HANDLE whole = fileWhole.load();
-    if (whole != nullptr) {
-        (void)::WaitForSingleObject(whole, INFINITE);
-    }
+BOOL WINAPI onConsoleEnd(DWORD /*event*/) {
+    (void)::WaitForSingleObject(fileWhole.load(), INFINITE);
     const wchar_t* temp = pendingTemp.exchange(nullptr);
     if (temp != nullptr) {
         // The file is shared for deletion: it goes when the process's handle
@@ -148,11 +138,6 @@ template <typename Attempt> bool patiently(const fs::path& file, Attempt attempt
     }
 }
 
-// Opens `file` as it exists, for `access`, sharing it with every other program.
-HANDLE openExisting(const fs::path& file, DWORD access, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
-    return ::CreateFileW(file.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-}
-
 // The file `handle` is open on, with every link followed; empty if unknown.
 fs::path finalPath(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
@@ -195,15 +180,187 @@ HANDLE createTemp(const fs::path& target, fs::path& temp) {
     return INVALID_HANDLE_VALUE;
 }
 
-// Marks the file open as `handle` for deletion when it is closed.
-bool removeOnClose(HANDLE handle) {
-    FILE_DISPOSITION_INFO remove{};
-    remove.DeleteFile = TRUE;
-    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &remove, sizeof remove) !=
-           FALSE;
-}
+class WindowsSystem final : public System {
+  public:
+    WindowsSystem() {
+        fileWhole.store(::CreateEventW(nullptr, TRUE, TRUE, nullptr)); // kept for the whole run
+        ::SetConsoleCtrlHandler(onConsoleEnd, TRUE);
+    }
+
+    ErrorCode resolve(const fs::path& name, Target& to) override {
+        to.file = openablePath(name);
+        return 0;
+    }
+
+    ErrorCode useDescriptor(int /*descriptor*/, Handle& /*out*/) override {
+        return ERROR_INVALID_HANDLE; // names lead to no descriptor of the process here
+    }
+
+    // A folder or a read-only file is refused without opening it; a file is
+    // checked to be writable (without truncating it) once any brief hold on
+    // it has passed. The same open finds the file itself, links followed: the
+    // temporary file is made beside it, so that a link keeps pointing to the
+    // replaced file.
+    ErrorCode inspect(Target& target, Existing& found) override {
+        const DWORD attributes = ::GetFileAttributesW(target.file.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+            return ERROR_ACCESS_DENIED;
+        }
+        Handle existing = kNoHandle;
+        if (const ErrorCode error = openFile(target.file, false, existing)) {
+            return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+        }
+        if (::GetFileType(handleOf(existing)) != FILE_TYPE_DISK) { // a device such as NUL
+            found.kind = Existing::Kind::Device;
+            found.device = existing;
+            return 0;
+        }
+        const fs::path file = finalPath(handleOf(existing));
+        ::CloseHandle(handleOf(existing));
+        if (!file.empty()) {
+            target.file = file;
+        }
+        found.kind = Existing::Kind::File;
+        // The archive bit is set whatever it was: the content is new, and a
+        // backup must see it, as it would after a write in place.
+        const DWORD old = ::GetFileAttributesW(target.file.c_str());
+        found.keep.attributes =
+            FILE_ATTRIBUTE_ARCHIVE | (old != INVALID_FILE_ATTRIBUTES ? old & kKeptAttributes : 0);
+        return 0;
+    }
+
+    ErrorCode makeTemp(const fs::path& target, Handle& out, fs::path& temp) override {
+        const HANDLE file = createTemp(target, temp);
+        if (file == INVALID_HANDLE_VALUE) {
+            return lastError();
+        }
+        out = reinterpret_cast<Handle>(file);
+        pendingTemp.store(temp.c_str());
+        return 0;
+    }
+
+    // Waits out a brief hold by another program.
+    ErrorCode openFile(const fs::path& file, bool forReading, Handle& out) override {
+        const DWORD access = forReading ? GENERIC_READ : GENERIC_WRITE;
+        HANDLE opened = INVALID_HANDLE_VALUE;
+        const bool done = patiently(file, [&] {
+            opened = ::CreateFileW(file.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+            return opened != INVALID_HANDLE_VALUE;
+        });
+        out = reinterpret_cast<Handle>(opened);
+        return check(done);
+    }
+
+    ErrorCode write(Handle file, std::string_view bytes) override {
+        return check(writeAll(handleOf(file), bytes));
+    }
+
+    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes) override {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        return check(::SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) != FALSE &&
+                     writeAll(handleOf(file), bytes));
+    }
+
+    ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override {
+        const DWORD step = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD done = 0;
+        const bool ok = ::ReadFile(handleOf(file), into, step, &done, nullptr) != FALSE;
+        got = done;
+        return ok || ::GetLastError() == ERROR_BROKEN_PIPE ? 0
+                                                           : lastError(); // a pipe's writer is done
+    }
+
+    ErrorCode size(Handle file, std::uint64_t& bytes) override {
+        LARGE_INTEGER size{};
+        const bool ok = ::GetFileSizeEx(handleOf(file), &size) != FALSE;
+        bytes = static_cast<std::uint64_t>(size.QuadPart);
+        return check(ok);
+    }
+
+    ErrorCode truncate(Handle file, std::uint64_t bytes) override {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(bytes);
+        return check(::SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) != FALSE &&
+                     ::SetEndOfFile(handleOf(file)) != FALSE);
+    }
+
+    ErrorCode sync(Handle file) override {
+        return check(::FlushFileBuffers(handleOf(file)) != FALSE);
+    }
+
+    ErrorCode close(Handle file) override { return check(::CloseHandle(handleOf(file)) != FALSE); }
+
+    FileId id(Handle file) override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (::GetFileInformationByHandle(handleOf(file), &info) == FALSE) {
+            return {~std::uint64_t{0}, ~std::uint64_t{0}};
+        }
+        return {info.dwVolumeSerialNumber,
+                (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    }
+
+    void setMetadata(Handle file, const Metadata& keep) override {
+        FILE_BASIC_INFO basic{}; // times of 0, and attributes of 0, stay as they are
+        basic.FileAttributes = keep.attributes;
+        (void)::SetFileInformationByHandle(handleOf(file), FileBasicInfo, &basic, sizeof basic);
+    }
+
+    ErrorCode replace(const fs::path& temp, const fs::path& target) override {
+        if (!patiently(target, [&] {
+                return ::MoveFileExW(temp.c_str(), target.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+            })) {
+            return lastError();
+        }
+        pendingTemp.store(nullptr);
+        return 0;
+    }
+
+    void remove(const fs::path& temp) override {
+        ::DeleteFileW(temp.c_str());
+        pendingTemp.store(nullptr);
+    }
+
+    ErrorCode claimTemp() override {
+        return pendingTemp.exchange(nullptr) != nullptr ? 0 : ERROR_OPERATION_ABORTED;
+    }
+
+    void holdSignals() override {
+        if (held_++ == 0) {
+            (void)::ResetEvent(fileWhole.load());
+        }
+    }
+
+    void releaseSignals() override {
+        if (--held_ == 0) {
+            (void)::SetEvent(fileWhole.load());
+        }
+    }
+
+    bool folderRefuses(ErrorCode error) const override { return error == ERROR_ACCESS_DENIED; }
+
+    // Another program holds the file open: if it lets others write, the file
+    // may be written directly.
+    bool renameRefused(ErrorCode error) const override {
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+               error == ERROR_ACCESS_DENIED;
+    }
+
+    ErrorCode noSuchFile() const override { return ERROR_PATH_NOT_FOUND; }
+
+  private:
+    int held_ = 0;
+};
 
 } // namespace
+
+System& nativeSystem() {
+    static WindowsSystem system;
+    return system;
+}
 
 fs::path openablePath(const fs::path& name) {
     // Room for the temporary file's name beside it: "\.quorvex-" and 16 digits.
@@ -227,11 +384,6 @@ fs::path openablePath(const fs::path& name) {
     return LR"(\\?\)" + full;
 }
 
-void installSignalHandlers() {
-    fileWhole.store(::CreateEventW(nullptr, TRUE, TRUE, nullptr)); // kept for the whole run
-    ::SetConsoleCtrlHandler(removePendingTemp, TRUE);
-}
-
 void writeConsole(std::FILE* out, std::string_view text) {
     (void)std::fwrite(text.data(), 1, text.size(), out); // a console's CR LF line ends
     (void)std::fflush(out);
@@ -250,313 +402,62 @@ void writeErrorLine(std::string_view line) {
     }
 }
 
-struct Mapping::State {};
-
-Mapping::Mapping() = default;
-Mapping::~Mapping() = default;
-
-std::string_view Mapping::view() const {
-    return {};
-}
-
 struct Input::State {
-    fs::path name;
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::uint64_t size = 0; // of a file on disk
+    FileId id;
 };
 
 Input::Input() : state_(std::make_unique<State>()) {}
 
 Input::~Input() {
-    if (state_->handle != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(state_->handle);
-    }
+    close();
 }
 
-bool Input::open(const fs::path& name) {
+ErrorCode Input::open(const fs::path& name) {
     State& in = *state_;
-    in.name = name;
     // A directory cannot be opened this way, which is what is wanted.
     in.handle = ::CreateFileW(openablePath(name).c_str(), GENERIC_READ, kShareAll, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (in.handle == INVALID_HANDLE_VALUE) {
-        return fail("open", name, " for reading");
+        return lastError();
     }
     LARGE_INTEGER size{};
     if (::GetFileType(in.handle) == FILE_TYPE_DISK && ::GetFileSizeEx(in.handle, &size) != FALSE) {
         in.size = static_cast<std::uint64_t>(size.QuadPart);
     }
-    return true;
+    in.id = nativeSystem().id(reinterpret_cast<Handle>(in.handle));
+    return 0;
 }
 
 std::uint64_t Input::sizeHint() const {
     return state_->size;
 }
 
-bool Input::map(Mapping& /*into*/, const char* /*faultMessage*/) {
-    return false; // reading is quick enough here, and a mapped file could not be replaced
+FileId Input::id() const {
+    return state_->id;
 }
 
-std::ptrdiff_t Input::read(char* into, std::size_t size) {
-    const DWORD step = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-    DWORD got = 0;
-    if (::ReadFile(state_->handle, into, step, &got, nullptr) != FALSE) {
-        return static_cast<std::ptrdiff_t>(got);
-    }
-    if (::GetLastError() == ERROR_BROKEN_PIPE) {
-        return 0; // a pipe's writer is done
-    }
-    fail("read", state_->name);
-    return -1;
+// Reading is quick enough here, and a mapped file could not be replaced.
+bool Input::map(const std::string& /*message*/, const std::string& /*explanation*/) {
+    return false;
 }
 
-struct Destination::State {
-    fs::path name;   // as given
-    fs::path target; // the name Windows opens: the file itself, links followed
-    fs::path temp;   // the temporary file; empty when writing target directly
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    bool syncable = false;  // a file on disk, so flush it before closing
-    bool replacing = false; // target exists and is being replaced
-    DWORD kept = 0;         // the replaced file's attributes that its replacement keeps
-    bool inPlace = false;   // the file itself is rewritten, from `records`, by commit()
-    std::string records;    // all of them, when written in place
-
-    // Rewrites the file in place with the records. Nothing of it changes
-    // unless there is room for them all: what they need beyond the file's
-    // present end is written first, and should that fail (a full disk), the
-    // file is cut back to what it was. While the file is incomplete, Ctrl-C
-    // waits until it is whole.
-    bool rewrite() {
-        LARGE_INTEGER present{};
-        if (::GetFileSizeEx(handle, &present) == FALSE) {
-            return false;
-        }
-        const auto old = static_cast<std::size_t>(present.QuadPart);
-        const std::string_view all(records);
-        const KeepWhole whole;
-        if (all.size() > old && !writeAt(old, all.substr(old))) {
-            const DWORD error = ::GetLastError();
-            (void)(::SetFilePointerEx(handle, present, nullptr, FILE_BEGIN) != FALSE &&
-                   ::SetEndOfFile(handle) != FALSE);
-            ::SetLastError(error);
-            return false;
-        }
-        return writeAt(0, all.substr(0, old)) && writeAt(all.size(), {}) &&
-               ::SetEndOfFile(handle) != FALSE && ::FlushFileBuffers(handle) != FALSE;
-    }
-
-    // Writes `bytes` at `offset`, a step at a time, so that a stop signal
-    // (as a test sends) can land in between; leaves the file pointer behind
-    // them.
-    bool writeAt(std::size_t offset, std::string_view bytes) const {
-        LARGE_INTEGER at{};
-        at.QuadPart = static_cast<LONGLONG>(offset);
-        if (::SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) == FALSE) {
-            return false;
-        }
-        constexpr std::size_t kStep = std::size_t{1} << 20;
-        for (std::size_t done = 0; done < bytes.size(); done += kStep) {
-            if (!writeAll(handle, bytes.substr(done, kStep))) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // Looks at what exists under the name: a folder or a read-only file is
-    // refused without opening it, a device is opened to be written directly,
-    // and a file is checked to be writable (without truncating it) once any
-    // brief hold on it has passed. The same open finds the file itself, links
-    // followed: the temporary file is made beside it, so that a link keeps
-    // pointing to the replaced file. False when the destination is refused.
-    bool inspect() {
-        const DWORD attributes = ::GetFileAttributesW(target.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return failOpening(name);
-        }
-        HANDLE existing = INVALID_HANDLE_VALUE;
-        if (!patiently(target, [&] {
-                existing = openExisting(target, GENERIC_WRITE);
-                return existing != INVALID_HANDLE_VALUE;
-            })) {
-            return ::GetLastError() == ERROR_FILE_NOT_FOUND || failOpening(name);
-        }
-        if (::GetFileType(existing) != FILE_TYPE_DISK) { // a device such as NUL
-            handle = existing;
-            return true;
-        }
-        const fs::path file = finalPath(existing);
-        ::CloseHandle(existing);
-        if (!file.empty()) {
-            target = file;
-        }
-        replacing = true;
-        // The archive bit is set whatever it was: the content is new, and a
-        // backup must see it, as it would after a write in place.
-        const DWORD old = ::GetFileAttributesW(target.c_str());
-        kept =
-            FILE_ATTRIBUTE_ARCHIVE | (old != INVALID_FILE_ATTRIBUTES ? old & kKeptAttributes : 0);
-        return true;
-    }
-
-    // Gives the temporary file the attributes the replaced file keeps; best
-    // effort, as the content matters more.
-    void keepAttributes() const {
-        FILE_BASIC_INFO basic{}; // times of 0 stay as they are
-        basic.FileAttributes = kept;
-        (void)::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
-    }
-
-    // Renames the temporary file over the target, waiting out a brief hold
-    // on either; false with the last error set when it cannot.
-    bool replace() {
-        if (!patiently(target, [&] {
-                return ::MoveFileExW(temp.c_str(), target.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-            })) {
-            return false;
-        }
-        pendingTemp.store(nullptr);
-        temp.clear();
-        ::CloseHandle(handle); // now the target's
-        handle = INVALID_HANDLE_VALUE;
-        return true;
-    }
-
-    // When another program holds the destination open, the rename cannot
-    // replace it. If that program lets others write, the destination is
-    // written directly from the finished temporary file, which is removed only
-    // once that has succeeded; else the rename's failure (`error`) stands.
-    bool writeDirectly(DWORD error) {
-        HANDLE out = INVALID_HANDLE_VALUE;
-        if (!patiently(target, [&] {
-                out = openExisting(target, GENERIC_WRITE);
-                return out != INVALID_HANDLE_VALUE;
-            })) {
-            ::SetLastError(error);
-            return fail("replace", name);
-        }
-        if (pendingTemp.exchange(nullptr) == nullptr) { // Ctrl-C has removed it
-            ::CloseHandle(out);
-            ::SetLastError(ERROR_OPERATION_ABORTED);
-            return fail("replace", name);
-        }
-        // From here on the temporary file may hold the only complete result:
-        // whatever fails, it stays. Ctrl-C waits until the file is whole.
-        temp.clear();
-        const KeepWhole whole;
-        LARGE_INTEGER start{};
-        bool ok = ::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) != FALSE &&
-                  ::SetEndOfFile(out) != FALSE;
-        std::string buffer(std::size_t{64} * 1024, '\0');
-        for (DWORD got = 1; ok && got != 0;) {
-            ok = ::ReadFile(handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got,
-                            nullptr) != FALSE &&
-                 writeAll(out, std::string_view(buffer.data(), got));
-        }
-        ok = (ok && ::FlushFileBuffers(out) != FALSE) || fail("write", name);
-        if (::CloseHandle(out) == FALSE && ok) {
-            ok = fail("write", name);
-        }
-        if (ok) {
-            (void)removeOnClose(handle);
-        }
-        return ok;
-    }
-};
-
-Destination::Destination(fs::path name) : state_(std::make_unique<State>()) {
-    state_->name = std::move(name);
+std::string_view Input::mapped() const {
+    return {};
 }
 
-Destination::~Destination() {
-    State& d = *state_;
-    if (!d.temp.empty() && (d.handle == INVALID_HANDLE_VALUE || !removeOnClose(d.handle))) {
-        ::DeleteFileW(d.temp.c_str());
-    }
-    if (d.handle != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(d.handle);
-    }
-    if (!d.temp.empty()) {
-        pendingTemp.store(nullptr);
-    }
+void Input::unmap() {}
+
+ErrorCode Input::read(char* into, std::size_t size, std::size_t& got) {
+    return nativeSystem().read(reinterpret_cast<Handle>(state_->handle), into, size, got);
 }
 
-bool Destination::open(Mapping& /*source*/) {
-    State& d = *state_;
-    if (d.name.empty()) {
-        ::SetLastError(ERROR_PATH_NOT_FOUND);
-        return failOpening(d.name);
+void Input::close() {
+    if (state_->handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(state_->handle);
+        state_->handle = INVALID_HANDLE_VALUE;
     }
-    d.target = openablePath(d.name);
-    if (!d.inspect()) {
-        return false;
-    }
-    if (d.handle != INVALID_HANDLE_VALUE) {
-        return true; // a device
-    }
-    d.syncable = true;
-
-    fs::path temp;
-    const HANDLE file = createTemp(d.target, temp);
-    if (file != INVALID_HANDLE_VALUE) {
-        d.handle = file;
-        d.temp = temp;
-        pendingTemp.store(d.temp.c_str());
-        return true;
-    }
-    if (!d.replacing || ::GetLastError() != ERROR_ACCESS_DENIED) {
-        return failOpening(d.name);
-    }
-    // The file is writable but its folder is not: it is rewritten in place,
-    // the only way left, once all its records are made (the source has been
-    // read whole).
-    d.handle = openExisting(d.target, GENERIC_WRITE);
-    if (d.handle == INVALID_HANDLE_VALUE) {
-        return failOpening(d.name);
-    }
-    d.inPlace = true;
-    return true;
-}
-
-bool Destination::write(std::string_view bytes) {
-    State& d = *state_;
-    if (d.inPlace) {
-        d.records.append(bytes); // throws std::bad_alloc, with the file untouched
-        return true;
-    }
-    return writeAll(d.handle, bytes) || fail("write", d.name);
-}
-
-bool Destination::commit() {
-    State& d = *state_;
-    if (!d.temp.empty()) {
-        if (::FlushFileBuffers(d.handle) == FALSE) {
-            return fail("write", d.name);
-        }
-        if (d.replacing) {
-            d.keepAttributes();
-        }
-        if (d.replace()) {
-            return true;
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
-            error != ERROR_ACCESS_DENIED) {
-            return fail("replace", d.name);
-        }
-        return d.writeDirectly(error);
-    }
-    const HANDLE out = d.handle; // a device, or the file rewritten in place
-    bool ok = (d.inPlace ? d.rewrite() : !d.syncable || ::FlushFileBuffers(out) != FALSE) ||
-              fail("write", d.name);
-    d.handle = INVALID_HANDLE_VALUE;
-    if (::CloseHandle(out) == FALSE && ok) {
-        ok = fail("write", d.name);
-    }
-    return ok;
 }
 
 } // namespace quorvex
