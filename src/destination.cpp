@@ -37,6 +37,7 @@ Destination::~Destination() {
     }
     if (!temp_.empty()) {
         system_.remove(temp_);
+        pendingTemp.store(nullptr);
     }
 }
 
@@ -75,7 +76,7 @@ bool Destination::open() {
 // may be this very file under any name, has then been read whole.
 bool Destination::openFile(const Existing& found) {
     keep_ = found.keep;
-    const ErrorCode error = system_.makeTemp(target_.file, handle_, temp_);
+    const ErrorCode error = makeTemp();
     if (error == 0) {
         way_ = found.kind == Existing::Kind::File ? Way::Replace : Way::NewFile;
         return true;
@@ -86,6 +87,17 @@ bool Destination::openFile(const Existing& found) {
     way_ = Way::InPlace;
     const ErrorCode opening = system_.openFile(target_.file, false, handle_);
     return opening == 0 || failOpening(opening);
+}
+
+ErrorCode Destination::makeTemp() {
+    // No signal may end the run between making the file and naming it to the
+    // handlers that remove it.
+    const SignalHold naming(system_);
+    const ErrorCode error = system_.makeTemp(target_.file, handle_, temp_);
+    if (error == 0) {
+        pendingTemp.store(temp_.c_str());
+    }
+    return error;
 }
 
 bool Destination::writesInto(const FileId& source) {
@@ -124,6 +136,7 @@ bool Destination::commitTemp() {
     }
     const ErrorCode error = system_.replace(temp_, target_.file);
     if (error == 0) {
+        pendingTemp.store(nullptr);
         temp_.clear();
         return true;
     }
@@ -141,9 +154,9 @@ bool Destination::writeDirectly(ErrorCode renameError) {
     if (system_.openFile(target_.file, false, out) != 0) {
         return fail("replace", renameError);
     }
-    if (const ErrorCode error = system_.claimTemp()) { // a signal has removed it
+    if (pendingTemp.exchange(nullptr) == nullptr) { // a signal has removed it
         (void)system_.close(out);
-        return fail("replace", error);
+        return fail("replace", system_.cancelled());
     }
     // From here on the temporary file may hold the only complete result:
     // whatever fails, it stays.

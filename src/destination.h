@@ -57,6 +57,7 @@ class Destination : public Sink {
     bool fail(const char* verb, ErrorCode error, const char* after = "");
     bool failOpening(ErrorCode error) { return fail("open", error, " for writing"); }
     bool openFile(const Existing& found);
+    ErrorCode makeTemp();
     bool commitTemp();
     bool writeDirectly(ErrorCode renameError);
     ErrorCode rewrite(Handle file, std::string_view records);

@@ -4,6 +4,7 @@
 // using the primitives live once, above them, in destination.cpp.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -56,7 +57,7 @@ struct FileId {
 // The source, open for reading bytes as they are stored.
 class Input {
   public:
-    Input();
+    Input() = default;
     ~Input();
     Input(const Input&) = delete;
     Input& operator=(const Input&) = delete;
@@ -64,18 +65,18 @@ class Input {
     // 0, or why the file cannot be opened: missing, not permitted, a directory.
     ErrorCode open(const std::filesystem::path& name);
     // A regular file's size, as a first guess of how much there is; else 0.
-    std::uint64_t sizeHint() const;
+    std::uint64_t sizeHint() const { return size_; }
     // The file open, for telling whether a destination is the same file.
-    FileId id() const;
+    FileId id() const { return id_; }
     // Maps a regular, non-empty file whole, which spares copying it; false
     // when it cannot be mapped and must be read. Should another program cut
     // the file short while it is mapped, or its disk fail, touching the lost
     // part writes `message` to standard output and `explanation` (if any) to
-    // standard error, each as a line, and ends the process with status 1,
-    // after removing any temporary file.
+    // standard error, each whole, and ends the process with status 1, after
+    // removing any temporary file.
     bool map(const std::string& message, const std::string& explanation);
     // The mapped bytes, which stay after close(); empty when nothing is mapped.
-    std::string_view mapped() const;
+    std::string_view mapped() const { return mapped_; }
     void unmap();
     // Reads up to `size` bytes into `into`, setting `got` (0 at the end).
     ErrorCode read(char* into, std::size_t size, std::size_t& got);
@@ -83,9 +84,15 @@ class Input {
     void close();
 
   private:
-    struct State;
-    std::unique_ptr<State> state_;
+    std::intptr_t handle_ = -1;
+    std::uint64_t size_ = 0;
+    FileId id_;
+    std::string_view mapped_;
 };
+
+// The temporary file that a signal ending the run removes, if any. Whoever
+// takes the name out first owns the file.
+extern std::atomic<const std::filesystem::path::value_type*> pendingTemp;
 
 // An open file, descriptor or device, as the system numbers it.
 using Handle = std::intptr_t;
@@ -116,9 +123,8 @@ struct Existing {
 // The primitives a destination is written with. Each is one system call, or
 // a few that belong together; none decides what to do when it fails.
 // Signals: between holdSignals() and releaseSignals(), a signal that ends the
-// run (Ctrl-C, a kill, a closed terminal) waits; and whenever it comes, it
-// removes the temporary file made by makeTemp() that is not yet claimed or
-// removed.
+// run (Ctrl-C, a kill, a closed terminal) waits; whenever it comes, it
+// removes the file named by pendingTemp.
 class System {
   public:
     virtual ~System() = default;
@@ -154,11 +160,8 @@ class System {
     // hold on either by another program.
     virtual ErrorCode replace(const std::filesystem::path& temp,
                               const std::filesystem::path& target) = 0;
-    // Removes a temporary file; the signal handlers no longer see it.
-    virtual void remove(const std::filesystem::path& temp) = 0;
-    // Takes the temporary file out of the signal handlers' hands, for it may
-    // now hold the only complete result; an error if a signal removed it.
-    virtual ErrorCode claimTemp() = 0;
+    virtual void remove(const std::filesystem::path& file) = 0;
+    // Not nested: one span at a time.
     virtual void holdSignals() = 0;
     virtual void releaseSignals() = 0;
 
@@ -170,6 +173,8 @@ class System {
     virtual bool renameRefused(ErrorCode error) const = 0;
     // The error of a destination with an empty name.
     virtual ErrorCode noSuchFile() const = 0;
+    // The error of a step that a signal cut short.
+    virtual ErrorCode cancelled() const = 0;
     virtual std::string reason(ErrorCode error) const { return systemReason(error); }
 };
 

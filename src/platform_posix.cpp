@@ -71,15 +71,10 @@ bool writeAll(int out, std::string_view bytes) {
     return true;
 }
 
-// The temporary file being written, for the signal handlers to remove. Its
-// name lives in the Destination until after the pointer is cleared.
-std::atomic<const char*> pendingTemp{nullptr};
-static_assert(std::atomic<const char*>::is_always_lock_free, "read from signal handlers");
-
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void removePending() {
-    const char* temp = pendingTemp.load();
+    const char* temp = pendingTemp.exchange(nullptr);
     if (temp != nullptr) {
         ::unlink(temp);
     }
@@ -96,6 +91,8 @@ struct FaultTexts {
     std::string explanation; // to standard error, perhaps empty
 };
 std::atomic<const FaultTexts*> sourceFault{nullptr};
+FaultTexts faultTexts;              // of the one source mapped at a time
+struct sigaction oldFaultAction {}; // restored when it is unmapped
 
 void writeText(int out, const std::string& text) {
     if (!text.empty()) {
@@ -224,18 +221,9 @@ class PosixSystem final : public System {
     ErrorCode makeTemp(const fs::path& target, Handle& out, fs::path& temp) override {
         const fs::path dir = target.parent_path();
         std::string made = (dir.empty() ? fs::path(".") : dir) / ".quorvex-XXXXXX";
-        // No signal may end the run between making the file and naming it to
-        // the handlers that remove it.
-        holdSignals();
-        const int file = ::mkostemp(made.data(), O_CLOEXEC);
-        const ErrorCode error = check(file >= 0);
-        if (file >= 0) {
-            out = file;
-            temp = made;
-            pendingTemp.store(temp.c_str());
-        }
-        releaseSignals();
-        return error;
+        out = ::mkostemp(made.data(), O_CLOEXEC);
+        temp = made;
+        return check(out >= 0);
     }
 
     ErrorCode openFile(const fs::path& file, bool forReading, Handle& out) override {
@@ -300,7 +288,6 @@ class PosixSystem final : public System {
         if (::rename(temp.c_str(), target.c_str()) != 0) {
             return lastError();
         }
-        pendingTemp.store(nullptr);
         const fs::path dir = target.parent_path();
         const int folder =
             ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -311,19 +298,9 @@ class PosixSystem final : public System {
         return 0;
     }
 
-    void remove(const fs::path& temp) override {
-        ::unlink(temp.c_str());
-        pendingTemp.store(nullptr);
-    }
-
-    ErrorCode claimTemp() override {
-        return pendingTemp.exchange(nullptr) != nullptr ? 0 : ECANCELED;
-    }
+    void remove(const fs::path& file) override { ::unlink(file.c_str()); }
 
     void holdSignals() override {
-        if (held_++ != 0) {
-            return;
-        }
         sigset_t ending;
         ::sigemptyset(&ending);
         for (const int sig : kEndingSignals) {
@@ -332,20 +309,16 @@ class PosixSystem final : public System {
         ::sigprocmask(SIG_BLOCK, &ending, &before_);
     }
 
-    void releaseSignals() override {
-        if (--held_ == 0) {
-            ::sigprocmask(SIG_SETMASK, &before_, nullptr);
-        }
-    }
+    void releaseSignals() override { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
 
     bool folderRefuses(ErrorCode error) const override { return error == EACCES || error == EPERM; }
 
     bool renameRefused(ErrorCode /*error*/) const override { return false; }
 
     ErrorCode noSuchFile() const override { return ENOENT; }
+    ErrorCode cancelled() const override { return ECANCELED; }
 
   private:
-    int held_ = 0;
     sigset_t before_{};
 };
 
@@ -369,94 +342,53 @@ void writeErrorLine(std::string_view line) {
     writeConsole(stderr, std::string(line) + "\n");
 }
 
-struct Input::State {
-    int fd = -1;
-    std::uint64_t size = 0; // of a regular file
-    FileId id;
-    void* base = nullptr; // the mapped file
-    std::size_t mapped = 0;
-    struct sigaction oldFaultAction {};
-    FaultTexts fault;
-};
-
-Input::Input() : state_(std::make_unique<State>()) {}
-
-Input::~Input() {
-    unmap();
-    close();
-}
-
 ErrorCode Input::open(const fs::path& name) {
-    State& in = *state_;
-    in.fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    const int file = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        return lastError();
+    }
+    handle_ = file;
     struct stat st {};
-    if (in.fd < 0 || ::fstat(in.fd, &st) != 0) {
+    if (::fstat(file, &st) != 0) {
         return lastError();
     }
     if (S_ISDIR(st.st_mode)) {
         return EISDIR;
     }
-    in.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
-    in.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    id_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return 0;
 }
 
-std::uint64_t Input::sizeHint() const {
-    return state_->size;
-}
-
-FileId Input::id() const {
-    return state_->id;
-}
-
 bool Input::map(const std::string& message, const std::string& explanation) {
-    State& in = *state_;
-    if (in.size == 0 || in.size > SIZE_MAX) {
+    if (size_ == 0 || size_ > SIZE_MAX) {
         return false;
     }
-    const auto size = static_cast<std::size_t>(in.size);
+    const auto size = static_cast<std::size_t>(size_);
     int flags = MAP_PRIVATE;
 #ifdef MAP_POPULATE
     flags |= MAP_POPULATE; // read it all now, in one go
 #endif
-    void* base = ::mmap(nullptr, size, PROT_READ, flags, in.fd, 0);
+    void* base = ::mmap(nullptr, size, PROT_READ, flags, fd(handle_), 0);
     if (base == MAP_FAILED) {
         return false;
     }
-    in.base = base;
-    in.mapped = size;
-    in.fault = FaultTexts{message, explanation};
-    sourceFault.store(&in.fault);
+    mapped_ = {static_cast<const char*>(base), size};
+    faultTexts = FaultTexts{message, explanation};
+    sourceFault.store(&faultTexts);
     struct sigaction act {};
     act.sa_handler = onSourceFault;
-    ::sigaction(SIGBUS, &act, &in.oldFaultAction);
+    ::sigaction(SIGBUS, &act, &oldFaultAction);
     return true;
 }
 
-std::string_view Input::mapped() const {
-    return {static_cast<const char*>(state_->base), state_->mapped};
-}
-
 void Input::unmap() {
-    State& in = *state_;
-    if (in.base != nullptr) {
+    if (mapped_.data() != nullptr) {
         // Faults elsewhere are no longer this file's.
         sourceFault.store(nullptr);
-        ::sigaction(SIGBUS, &in.oldFaultAction, nullptr);
-        ::munmap(in.base, in.mapped);
-        in.base = nullptr;
-        in.mapped = 0;
-    }
-}
-
-ErrorCode Input::read(char* into, std::size_t size, std::size_t& got) {
-    return nativeSystem().read(state_->fd, into, size, got);
-}
-
-void Input::close() {
-    if (state_->fd >= 0) {
-        ::close(state_->fd);
-        state_->fd = -1;
+        ::sigaction(SIGBUS, &oldFaultAction, nullptr);
+        ::munmap(const_cast<char*>(mapped_.data()), mapped_.size());
+        mapped_ = {};
     }
 }
 

@@ -82,10 +82,6 @@ ErrorCode check(bool done) {
     return done ? 0 : lastError();
 }
 
-// The temporary file being written, for removal when Ctrl-C or a closed
-// console ends the run. Whoever takes the name out first owns the file.
-std::atomic<const wchar_t*> pendingTemp{nullptr};
-
 // Reset while signals are held, so that Ctrl-C or a closed console waits
 // until the file being rewritten is whole again; set otherwise. Made with the
 // system's primitives, before any can hold it.
@@ -236,7 +232,6 @@ class WindowsSystem final : public System {
             return lastError();
         }
         out = reinterpret_cast<Handle>(file);
-        pendingTemp.store(temp.c_str());
         return 0;
     }
 
@@ -315,30 +310,14 @@ class WindowsSystem final : public System {
             })) {
             return lastError();
         }
-        pendingTemp.store(nullptr);
         return 0;
     }
 
-    void remove(const fs::path& temp) override {
-        ::DeleteFileW(temp.c_str());
-        pendingTemp.store(nullptr);
-    }
+    void remove(const fs::path& file) override { ::DeleteFileW(file.c_str()); }
 
-    ErrorCode claimTemp() override {
-        return pendingTemp.exchange(nullptr) != nullptr ? 0 : ERROR_OPERATION_ABORTED;
-    }
+    void holdSignals() override { (void)::ResetEvent(fileWhole.load()); }
 
-    void holdSignals() override {
-        if (held_++ == 0) {
-            (void)::ResetEvent(fileWhole.load());
-        }
-    }
-
-    void releaseSignals() override {
-        if (--held_ == 0) {
-            (void)::SetEvent(fileWhole.load());
-        }
-    }
+    void releaseSignals() override { (void)::SetEvent(fileWhole.load()); }
 
     bool folderRefuses(ErrorCode error) const override { return error == ERROR_ACCESS_DENIED; }
 
@@ -350,9 +329,7 @@ class WindowsSystem final : public System {
     }
 
     ErrorCode noSuchFile() const override { return ERROR_PATH_NOT_FOUND; }
-
-  private:
-    int held_ = 0;
+    ErrorCode cancelled() const override { return ERROR_OPERATION_ABORTED; }
 };
 
 } // namespace
@@ -402,40 +379,20 @@ void writeErrorLine(std::string_view line) {
     }
 }
 
-struct Input::State {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    std::uint64_t size = 0; // of a file on disk
-    FileId id;
-};
-
-Input::Input() : state_(std::make_unique<State>()) {}
-
-Input::~Input() {
-    close();
-}
-
 ErrorCode Input::open(const fs::path& name) {
-    State& in = *state_;
     // A directory cannot be opened this way, which is what is wanted.
-    in.handle = ::CreateFileW(openablePath(name).c_str(), GENERIC_READ, kShareAll, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (in.handle == INVALID_HANDLE_VALUE) {
+    const HANDLE file = ::CreateFileW(openablePath(name).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         return lastError();
     }
+    handle_ = reinterpret_cast<Handle>(file);
     LARGE_INTEGER size{};
-    if (::GetFileType(in.handle) == FILE_TYPE_DISK && ::GetFileSizeEx(in.handle, &size) != FALSE) {
-        in.size = static_cast<std::uint64_t>(size.QuadPart);
+    if (::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) != FALSE) {
+        size_ = static_cast<std::uint64_t>(size.QuadPart);
     }
-    in.id = nativeSystem().id(reinterpret_cast<Handle>(in.handle));
+    id_ = nativeSystem().id(handle_);
     return 0;
-}
-
-std::uint64_t Input::sizeHint() const {
-    return state_->size;
-}
-
-FileId Input::id() const {
-    return state_->id;
 }
 
 // Reading is quick enough here, and a mapped file could not be replaced.
@@ -443,21 +400,6 @@ bool Input::map(const std::string& /*message*/, const std::string& /*explanation
     return false;
 }
 
-std::string_view Input::mapped() const {
-    return {};
-}
-
 void Input::unmap() {}
-
-ErrorCode Input::read(char* into, std::size_t size, std::size_t& got) {
-    return nativeSystem().read(reinterpret_cast<Handle>(state_->handle), into, size, got);
-}
-
-void Input::close() {
-    if (state_->handle != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(state_->handle);
-        state_->handle = INVALID_HANDLE_VALUE;
-    }
-}
 
 } // namespace quorvex
