@@ -1,0 +1,163 @@
+// The rules for writing a destination, over a file system in memory that
+// fails at a chosen call: what the old file and any temporary file hold
+// afterwards, and what the run is told.
+#include "destination.h"
+#include "fake_system.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvex::testing {
+namespace {
+
+const std::vector<std::string> kChunks = {"S30700000000AABB\r\n", "S30700000002CCDD\r\n",
+                                          "S70500000000FA\r\n"};
+const std::string kRecords = kChunks[0] + kChunks[1] + kChunks[2];
+const std::string kShortOld = "S1 old\r\n";                            // the records grow the file
+const std::string kLongOld = std::string(100, 'o') + "\r\nS9 old\r\n"; // the records shrink it
+
+enum class Start {
+    New,     // no file under the name
+    Replace, // an old file, renamed over
+    InPlace, // an old file in a folder that takes no new file
+    Direct,  // an old file that cannot be renamed over, held open
+    Device,  // something that is no file
+};
+
+struct Outcome {
+    bool ok;
+    std::optional<std::string> target; // what the name holds afterwards, if anything
+    std::string doing;                 // what the failure says was being done
+};
+
+// Opens, writes the records chunk by chunk (stopping at a failure, as the run
+// does), commits when all went well, and lets the destination go.
+Outcome runOn(FakeSystem& system) {
+    Outcome outcome{false, std::nullopt, ""};
+    {
+        Destination dest(system, "fw.s37");
+        bool ok = dest.open();
+        for (const std::string& chunk : kChunks) {
+            ok = ok && dest.write(chunk);
+        }
+        outcome.ok = ok && dest.commit();
+        outcome.doing = outcome.ok ? "" : dest.failure().doing;
+    }
+    if (system.files.count("fw.s37") != 0) {
+        outcome.target = system.files["fw.s37"];
+    }
+    return outcome;
+}
+
+FakeSystem set(Start setup, const std::string& old) {
+    FakeSystem system;
+    if (setup == Start::Device) {
+        system.files["dev/tty"] = old;
+        return system;
+    }
+    if (setup != Start::New) {
+        system.files["fw.s37"] = old;
+    }
+    system.lockedFolder = setup == Start::InPlace;
+    system.heldFile = setup == Start::Direct;
+    return system;
+}
+
+struct Row {
+    const char* name;
+    Start start;
+    std::string old;
+    Op op;   // the primitive that fails
+    int nth; // at its nth call; 0: none fails
+    bool ok;
+    std::optional<std::string> target; // what the name holds afterwards
+    const char* doing;
+};
+
+class FailurePoints : public ::testing::TestWithParam<Row> {};
+
+TEST_P(FailurePoints, LeaveTheFileWholeAndNoTemporaryFile) {
+    const Row& row = GetParam();
+    FakeSystem system = set(row.start, row.old);
+    system.failAt(row.op, row.nth);
+    const Outcome outcome = runOn(system);
+    EXPECT_EQ(outcome.ok, row.ok);
+    EXPECT_EQ(outcome.target, row.target);
+    EXPECT_EQ(outcome.doing, row.doing);
+    EXPECT_EQ(system.temps(), 0) << "a temporary file was left behind";
+    EXPECT_FALSE(system.signalsHeld) << "signals stay held";
+    EXPECT_EQ(system.unheldChanges, 0) << "the file was changed while a signal could end the run";
+}
+
+const auto kNone = std::nullopt;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Ways, FailurePoints, ::testing::Values(
+    // Every way, when nothing fails.
+    Row{"NewFile", Start::New, "", Op::Write, 0, true, kRecords, ""},
+    Row{"Replace", Start::Replace, kLongOld, Op::Write, 0, true, kRecords, ""},
+    Row{"InPlaceGrowing", Start::InPlace, kShortOld, Op::Write, 0, true, kRecords, ""},
+    Row{"InPlaceShrinking", Start::InPlace, kLongOld, Op::Write, 0, true, kRecords, ""},
+    Row{"DirectGrowing", Start::Direct, kShortOld, Op::Write, 0, true, kRecords, ""},
+    Row{"DirectShrinking", Start::Direct, kLongOld, Op::Write, 0, true, kRecords, ""},
+    // A new file is made whole or not at all.
+    Row{"NewFileNotMade", Start::New, "", Op::MakeTemp, 1, false, kNone, "open 'fw.s37' for writing"},
+    Row{"NewFileWrite", Start::New, "", Op::Write, 2, false, kNone, "write 'fw.s37'"},
+    Row{"NewFileSync", Start::New, "", Op::Sync, 1, false, kNone, "write 'fw.s37'"},
+    Row{"NewFileClose", Start::New, "", Op::Close, 1, false, kNone, "write 'fw.s37'"},
+    Row{"NewFileRename", Start::New, "", Op::Replace, 1, false, kNone, "replace 'fw.s37'"},
+    // A replaced file keeps its old content until the rename.
+    Row{"ReplaceWrite", Start::Replace, kLongOld, Op::Write, 3, false, kLongOld, "write 'fw.s37'"},
+    Row{"ReplaceSync", Start::Replace, kLongOld, Op::Sync, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"ReplaceRename", Start::Replace, kLongOld, Op::Replace, 1, false, kLongOld, "replace 'fw.s37'"},
+    // In place: the growth is written first and cut back when it fails.
+    Row{"InPlaceNotOpened", Start::InPlace, kShortOld, Op::OpenFile, 1, false, kShortOld, "open 'fw.s37' for writing"},
+    Row{"InPlaceSize", Start::InPlace, kShortOld, Op::Size, 1, false, kShortOld, "write 'fw.s37'"},
+    Row{"InPlaceGrowth", Start::InPlace, kShortOld, Op::WriteAt, 1, false, kShortOld, "write 'fw.s37'"},
+    // Directly past a held file: the temporary file goes only once that succeeded.
+    Row{"DirectNotOpened", Start::Direct, kLongOld, Op::OpenFile, 1, false, kLongOld, "replace 'fw.s37'"},
+    // A device is written as it goes.
+    Row{"DeviceWrite", Start::Device, "", Op::Write, 1, false, kNone, "write 'fw.s37'"}
+), [](const ::testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+// clang-format on
+
+TEST(Destination, ADeviceIsWrittenAsItIs) {
+    FakeSystem system;
+    system.files["dev/tty"] = "before";
+    Destination dest(system, "dev/tty");
+    ASSERT_TRUE(dest.open());
+    EXPECT_EQ(dest.way(), Way::Device);
+    ASSERT_TRUE(dest.write(kRecords));
+    ASSERT_TRUE(dest.commit());
+    EXPECT_EQ(system.files["dev/tty"], kRecords);
+}
+
+TEST(Destination, AnEmptyNameIsRefusedUntouched) {
+    FakeSystem system;
+    Destination dest(system, "");
+    EXPECT_FALSE(dest.open());
+    EXPECT_EQ(dest.failure().doing, "open '' for writing");
+    EXPECT_EQ(dest.failure().reason, "error 2");
+    EXPECT_TRUE(system.files.empty());
+}
+
+TEST(Destination, TheWayFollowsWhatStandsUnderTheName) {
+    const std::pair<Start, Way> ways[] = {{Start::New, Way::NewFile},
+                                          {Start::Replace, Way::Replace},
+                                          {Start::InPlace, Way::InPlace},
+                                          {Start::Direct, Way::Replace}};
+    for (const auto& [setup, way] : ways) {
+        FakeSystem system = set(setup, kShortOld);
+        Destination dest(system, "fw.s37");
+        ASSERT_TRUE(dest.open());
+        EXPECT_EQ(dest.way(), way);
+        EXPECT_EQ(system.files["fw.s37"], setup == Start::New ? "" : kShortOld)
+            << "opening touched the file";
+    }
+}
+
+} // namespace
+} // namespace quorvex::testing

@@ -1,0 +1,150 @@
+#include "fake_system.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quorvex::testing {
+
+namespace fs = std::filesystem;
+
+bool FakeSystem::fails(Op op) {
+    const int call = ++calls_[op];
+    return op == failing_ && (call == nth_ || (sticky_ && nth_ > 0 && call > nth_));
+}
+
+int FakeSystem::temps() const {
+    return static_cast<int>(std::count_if(files.begin(), files.end(), [](const auto& file) {
+        return file.first.rfind(".tmp", 0) == 0;
+    }));
+}
+
+ErrorCode FakeSystem::resolve(const fs::path& name, Target& to) {
+    to.file = name;
+    return 0;
+}
+
+ErrorCode FakeSystem::useDescriptor(int /*descriptor*/, Handle& /*out*/) {
+    return kFault;
+}
+
+// Names under dev/ are devices; any other that exists is a file.
+ErrorCode FakeSystem::inspect(Target& target, Existing& found) {
+    const std::string name = target.file.string();
+    if (files.count(name) == 0) {
+        return 0;
+    }
+    found.kind = name.rfind("dev/", 0) == 0 ? Existing::Kind::Device : Existing::Kind::File;
+    if (found.kind == Existing::Kind::Device) {
+        files[name].clear();
+        found.device = next_++;
+        open_[found.device] = Open{name};
+    }
+    return 0;
+}
+
+ErrorCode FakeSystem::makeTemp(const fs::path& /*target*/, Handle& out, fs::path& temp) {
+    if (lockedFolder) {
+        return kRefused;
+    }
+    if (fails(Op::MakeTemp)) {
+        return kFault;
+    }
+    temp = ".tmp" + std::to_string(++temps_);
+    files[temp.string()];
+    out = next_++;
+    open_[out] = Open{temp.string()};
+    return 0;
+}
+
+ErrorCode FakeSystem::openFile(const fs::path& file, bool /*forReading*/, Handle& out) {
+    if (fails(Op::OpenFile) || files.count(file.string()) == 0) {
+        return kFault;
+    }
+    out = next_++;
+    open_[out] = Open{file.string()};
+    return 0;
+}
+
+ErrorCode FakeSystem::write(Handle file, std::string_view bytes) {
+    if (fails(Op::Write)) {
+        return kFault;
+    }
+    content(file).append(bytes);
+    return 0;
+}
+
+ErrorCode FakeSystem::writeAt(Handle file, std::uint64_t offset, std::string_view bytes) {
+    if (fails(Op::WriteAt)) {
+        return kFault;
+    }
+    std::string& text = content(file);
+    const auto at = static_cast<std::size_t>(offset);
+    if (text.size() < at + bytes.size()) {
+        text.resize(at + bytes.size(), '\0');
+    }
+    text.replace(at, bytes.size(), bytes);
+    unheldChanges += open_.at(file).name.rfind(".tmp", 0) != 0 && !signalsHeld ? 1 : 0;
+    return 0;
+}
+
+ErrorCode FakeSystem::read(Handle file, char* into, std::size_t size, std::size_t& got) {
+    if (fails(Op::Read)) {
+        return kFault;
+    }
+    Open& opened = open_.at(file);
+    const std::string& text = files[opened.name];
+    got = std::min(size, text.size() - std::min(text.size(), opened.position));
+    std::memcpy(into, text.data() + opened.position, got);
+    opened.position += got;
+    return 0;
+}
+
+ErrorCode FakeSystem::size(Handle file, std::uint64_t& bytes) {
+    if (fails(Op::Size)) {
+        return kFault;
+    }
+    bytes = content(file).size();
+    return 0;
+}
+
+ErrorCode FakeSystem::truncate(Handle file, std::uint64_t bytes) {
+    if (fails(Op::Truncate)) {
+        return kFault;
+    }
+    content(file).resize(static_cast<std::size_t>(bytes), '\0');
+    unheldChanges += open_.at(file).name.rfind(".tmp", 0) != 0 && !signalsHeld ? 1 : 0;
+    return 0;
+}
+
+ErrorCode FakeSystem::sync(Handle /*file*/) {
+    return fails(Op::Sync) ? kFault : 0;
+}
+
+ErrorCode FakeSystem::close(Handle file) {
+    open_.erase(file);
+    return fails(Op::Close) ? kFault : 0;
+}
+
+FileId FakeSystem::id(Handle file) {
+    return {1, std::hash<std::string>()(open_.at(file).name)};
+}
+
+void FakeSystem::setMetadata(Handle /*file*/, const Metadata& /*keep*/) {}
+
+ErrorCode FakeSystem::replace(const fs::path& temp, const fs::path& target) {
+    if (heldFile) {
+        return kHeld;
+    }
+    if (fails(Op::Replace)) {
+        return kFault;
+    }
+    files[target.string()] = files.at(temp.string());
+    files.erase(temp.string());
+    return 0;
+}
+
+void FakeSystem::remove(const fs::path& file) {
+    files.erase(file.string());
+}
+
+} // namespace quorvex::testing

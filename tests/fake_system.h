@@ -1,0 +1,80 @@
+// A file system in memory behind the destination layer's primitives, which
+// fails the k-th call of a chosen primitive: the rules above can then be
+// checked at every failure point, without root, a small disk or Wine.
+#pragma once
+
+#include "platform.h"
+
+#include <map>
+#include <string>
+
+namespace quorvex::testing {
+
+enum class Op { MakeTemp, OpenFile, Write, WriteAt, Read, Size, Truncate, Sync, Close, Replace };
+
+class FakeSystem final : public System {
+  public:
+    static constexpr ErrorCode kFault = 5;    // the injected failure
+    static constexpr ErrorCode kRefused = 13; // a folder or rename that refuses
+    static constexpr ErrorCode kHeld = 16;    // a file held open by another program
+
+    std::map<std::string, std::string> files; // name: content
+    bool lockedFolder = false;                // no new file can be made
+    bool heldFile = false;                    // the target cannot be renamed over
+    bool signalsHeld = false;
+    int unheldChanges = 0; // to a file not made by the run, while signals were not held
+
+    // Fails the `nth` call (from 1) of `op`, and every later one when `sticky`.
+    void failAt(Op op, int nth, bool sticky = false) {
+        failing_ = op;
+        nth_ = nth;
+        sticky_ = sticky;
+    }
+    // The temporary files left behind.
+    int temps() const;
+
+    ErrorCode resolve(const std::filesystem::path& name, Target& to) override;
+    ErrorCode useDescriptor(int descriptor, Handle& out) override;
+    ErrorCode inspect(Target& target, Existing& found) override;
+    ErrorCode makeTemp(const std::filesystem::path& target, Handle& out,
+                       std::filesystem::path& temp) override;
+    ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) override;
+    ErrorCode write(Handle file, std::string_view bytes) override;
+    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes) override;
+    ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override;
+    ErrorCode size(Handle file, std::uint64_t& bytes) override;
+    ErrorCode truncate(Handle file, std::uint64_t bytes) override;
+    ErrorCode sync(Handle file) override;
+    ErrorCode close(Handle file) override;
+    FileId id(Handle file) override;
+    void setMetadata(Handle file, const Metadata& keep) override;
+    ErrorCode replace(const std::filesystem::path& temp,
+                      const std::filesystem::path& target) override;
+    void remove(const std::filesystem::path& file) override;
+    void holdSignals() override { signalsHeld = true; }
+    void releaseSignals() override { signalsHeld = false; }
+    bool folderRefuses(ErrorCode error) const override { return error == kRefused; }
+    bool renameRefused(ErrorCode error) const override { return error == kHeld; }
+    ErrorCode noSuchFile() const override { return 2; }
+    ErrorCode cancelled() const override { return 125; }
+    std::string reason(ErrorCode error) const override { return "error " + std::to_string(error); }
+
+  private:
+    struct Open {
+        std::string name;
+        std::size_t position = 0;
+    };
+    // True when this call of `op` is to fail.
+    bool fails(Op op);
+    std::string& content(Handle file) { return files[open_.at(file).name]; }
+
+    std::map<Handle, Open> open_;
+    Handle next_ = 3;
+    int temps_ = 0;
+    Op failing_ = Op::MakeTemp;
+    int nth_ = 0; // none
+    bool sticky_ = false;
+    std::map<Op, int> calls_;
+};
+
+} // namespace quorvex::testing
