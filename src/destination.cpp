@@ -3,6 +3,9 @@
 #include "explain.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <thread>
 #include <utility>
 
 namespace quorvex {
@@ -27,6 +30,9 @@ class SignalHold {
 // sends) can land in between.
 constexpr std::size_t kStep = std::size_t{1} << 20;
 
+// How long a file that another run rewrites is waited for.
+constexpr std::chrono::seconds kLockPatience{10};
+
 } // namespace
 
 Destination::Destination(System& system, fs::path name) : system_(system), name_(std::move(name)) {}
@@ -42,7 +48,7 @@ Destination::~Destination() {
 }
 
 bool Destination::fail(const char* verb, ErrorCode error, const char* after) {
-    failure_ = Failure{std::string(verb) + " " + quoted(name_) + after, system_.reason(error)};
+    failure_ = Failure{std::string(verb) + " " + quoted(name_) + after, system_.reason(error), ""};
     return false;
 }
 
@@ -71,17 +77,20 @@ bool Destination::open() {
 }
 
 // A file is replaced through a temporary file beside it; where the folder
-// takes no new file, an existing file that may be written is rewritten in
-// place, the only way left, once all its records are made. The source, which
-// may be this very file under any name, has then been read whole.
+// takes no new file, or the disk has no room for one, an existing file that
+// may be written is rewritten in place, the only way left, once all its
+// records are made. The source, which may be this very file under any name,
+// has then been read whole.
 bool Destination::openFile(const Existing& found) {
     keep_ = found.keep;
-    const ErrorCode error = makeTemp();
+    const bool replacing = found.kind == Existing::Kind::File;
+    const ErrorCode error = makeTemp(replacing);
     if (error == 0) {
-        way_ = found.kind == Existing::Kind::File ? Way::Replace : Way::NewFile;
+        way_ = replacing ? Way::Replace : Way::NewFile;
         return true;
     }
-    if (found.kind != Existing::Kind::File || !system_.folderRefuses(error)) {
+    noRoom_ = system_.noRoom(error);
+    if (!replacing || !(system_.folderRefuses(error) || noRoom_)) {
         return failOpening(error);
     }
     way_ = Way::InPlace;
@@ -89,11 +98,12 @@ bool Destination::openFile(const Existing& found) {
     return opening == 0 || failOpening(opening);
 }
 
-ErrorCode Destination::makeTemp() {
+// A file that replaces another stays private until it has that file's metadata.
+ErrorCode Destination::makeTemp(bool privately) {
     // No signal may end the run between making the file and naming it to the
     // handlers that remove it.
     const SignalHold naming(system_);
-    const ErrorCode error = system_.makeTemp(target_.file, handle_, temp_);
+    const ErrorCode error = system_.makeTemp(target_.file, privately, handle_, temp_);
     if (error == 0) {
         pendingTemp.store(temp_.c_str());
     }
@@ -117,8 +127,7 @@ bool Destination::commit() {
     if (way_ == Way::NewFile || way_ == Way::Replace) {
         return commitTemp();
     }
-    const ErrorCode error = way_ == Way::InPlace ? rewrite(handle_, records_) : 0;
-    bool ok = error == 0 || fail("write", error);
+    bool ok = way_ != Way::InPlace || rewrite(handle_, records_, {});
     const Handle file = std::exchange(handle_, kNoHandle);
     if (way_ != Way::Descriptor) {
         const ErrorCode closing = system_.close(file);
@@ -128,7 +137,8 @@ bool Destination::commit() {
 }
 
 bool Destination::commitTemp() {
-    system_.setMetadata(handle_, keep_);
+    const ErrorCode grouping =
+        way_ == Way::Replace ? system_.setMetadata(handle_, target_.file, keep_) : 0;
     const ErrorCode syncing = system_.sync(handle_);
     const ErrorCode closing = system_.close(std::exchange(handle_, kNoHandle));
     if (syncing != 0 || closing != 0) {
@@ -138,17 +148,23 @@ bool Destination::commitTemp() {
     if (error == 0) {
         pendingTemp.store(nullptr);
         temp_.clear();
+        if (grouping != 0) {
+            notes_.push_back(
+                Failure{"give " + quoted(name_) + " its group back, so that group loses its access",
+                        system_.reason(grouping), ""});
+        }
         return true;
     }
-    if (system_.renameRefused(error)) {
+    if (way_ == Way::Replace && system_.renameRefused(error)) {
         return writeDirectly(error);
     }
     return fail("replace", error);
 }
 
-// When the file cannot be renamed over (another program holds it open) but
-// may be written, it is rewritten from the finished temporary file, which is
-// removed only once that has succeeded; else the rename's failure stands.
+// When the file cannot be renamed over (another program holds it open, or
+// the folder lets only its owner rename it) but may be written, it is
+// rewritten in place from the finished temporary file, which goes once the
+// file is either rewritten or back as it was.
 bool Destination::writeDirectly(ErrorCode renameError) {
     Handle out = kNoHandle;
     if (system_.openFile(target_.file, false, out) != 0) {
@@ -158,61 +174,121 @@ bool Destination::writeDirectly(ErrorCode renameError) {
         (void)system_.close(out);
         return fail("replace", system_.cancelled());
     }
-    // From here on the temporary file may hold the only complete result:
-    // whatever fails, it stays.
     const fs::path finished = std::exchange(temp_, fs::path());
     Handle in = kNoHandle;
-    std::uint64_t size = 0;
     ErrorCode error = system_.openFile(finished, true, in);
     if (error == 0) {
-        error = system_.size(in, size);
-        records_.resize(static_cast<std::size_t>(size));
-        for (std::size_t at = 0, got = 1; error == 0 && at < records_.size() && got != 0;
-             at += got) {
-            error = system_.read(in, records_.data() + at, records_.size() - at, got);
-        }
+        error = readAll(in, records_);
         (void)system_.close(in);
     }
-    error = error != 0 ? error : rewrite(out, records_);
-    bool ok = error == 0 || fail("write", error);
+    bool ok = error == 0 ? rewrite(out, records_, finished) : fail("write", error);
     const ErrorCode closing = system_.close(out);
     ok = ok && (closing == 0 || fail("write", closing));
-    if (ok) {
+    if (failure_.aftermath.empty()) {
         system_.remove(finished);
     }
     return ok;
 }
 
-// Rewrites `file` in place with `records`. Nothing of it changes unless there
-// is room for them all: what they need beyond the file's present end is
-// written first, and should that fail (a full disk, a quota, a file-size
-// limit), the file is cut back to what it was. While the file is incomplete,
-// a signal waits until it is whole.
-ErrorCode Destination::rewrite(Handle file, std::string_view records) {
-    std::uint64_t present = 0;
-    if (const ErrorCode error = system_.size(file, present)) {
-        return error;
+// Rewrites `file` in place with `records`, under a lock that keeps another
+// run out. Nothing of it changes unless the records are written whole: what
+// they need beyond the file's present end is written first, the old bytes
+// are kept in memory, and whatever stops the rewrite (a full disk, a quota,
+// a file-size limit), the bytes it changed are written back and the file is
+// cut to its old size. While the file is incomplete, a signal waits until it
+// is whole. Should even that fail, the failure says so, and names `result`,
+// a file that holds the records, if there is one.
+bool Destination::rewrite(Handle file, std::string_view records, const fs::path& result) {
+    if (const ErrorCode error = waitForLock(file)) {
+        return fail("lock", error);
+    }
+    std::string old;
+    if (const ErrorCode error = readAll(file, old)) {
+        return fail("write", error);
     }
     const SignalHold incomplete(system_);
-    const std::size_t old = static_cast<std::size_t>(std::min<std::uint64_t>(present, SIZE_MAX));
-    if (records.size() > old) {
-        if (const ErrorCode error = writeInSteps(file, old, records.substr(old))) {
-            (void)system_.truncate(file, present);
-            return error;
-        }
+    Changes changes;
+    const ErrorCode error = overwrite(file, old.size(), records, changes);
+    if (error == 0) {
+        return true;
     }
-    ErrorCode error = writeInSteps(file, 0, records.substr(0, old));
-    error = error != 0 ? error : system_.truncate(file, records.size());
+    fail("write", error);
+    // Only what was written is put back: a hole the records never reached
+    // stays a hole, and takes no room.
+    std::uint64_t ignored = 0;
+    ErrorCode undo = writeInSteps(file, 0, std::string_view(old).substr(0, changes.start), ignored);
+    if (undo == 0 && changes.cut) {
+        undo = writeInSteps(file, records.size(), std::string_view(old).substr(records.size()),
+                            ignored);
+    }
+    undo = undo != 0 ? undo : system_.truncate(file, old.size());
+    if ((undo != 0 ? undo : system_.sync(file)) != 0) {
+        failure_.aftermath =
+            quoted(name_) + " is left incomplete" +
+            (result.empty() ? "" : "; the complete result is in " + quoted(result));
+    }
+    return false;
+}
+
+// Writes `records` over a file of `present` bytes, growth first, and leaves
+// it that long and synced; notes in `changes` what of the old bytes it changed.
+ErrorCode Destination::overwrite(Handle file, std::uint64_t present, std::string_view records,
+                                 Changes& changes) {
+    const auto kept = static_cast<std::size_t>(std::min<std::uint64_t>(present, records.size()));
+    std::uint64_t grown = 0;
+    ErrorCode error = writeInSteps(file, kept, records.substr(kept), grown);
+    error = error != 0 ? error : writeInSteps(file, 0, records.substr(0, kept), changes.start);
+    error = error != 0 ? error : system_.sync(file);
+    if (error != 0) {
+        return error;
+    }
+    changes.cut = records.size() < present;
+    error = system_.truncate(file, records.size());
     return error != 0 ? error : system_.sync(file);
 }
 
-ErrorCode Destination::writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes) {
+// Writes `bytes` at `offset`; `written` tells how many of them reached the file.
+ErrorCode Destination::writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
+                                    std::uint64_t& written) {
+    written = 0;
     for (std::size_t at = 0; at < bytes.size(); at += kStep) {
-        if (const ErrorCode error = system_.writeAt(file, offset + at, bytes.substr(at, kStep))) {
+        std::size_t done = 0;
+        const ErrorCode error = system_.writeAt(file, offset + at, bytes.substr(at, kStep), done);
+        written += done;
+        if (error != 0) {
             return error;
         }
     }
     return 0;
+}
+
+// Reads all of `file`, from where it stands, into `into`.
+ErrorCode Destination::readAll(Handle file, std::string& into) {
+    std::uint64_t size = 0;
+    if (const ErrorCode error = system_.size(file, size)) {
+        return error;
+    }
+    into.resize(static_cast<std::size_t>(size));
+    std::size_t got = 1;
+    for (std::size_t at = 0; at < into.size() && got != 0; at += got) {
+        if (const ErrorCode error = system_.read(file, into.data() + at, into.size() - at, got)) {
+            return error;
+        }
+    }
+    return 0;
+}
+
+// Another run that rewrites the same file is waited for, but not forever.
+ErrorCode Destination::waitForLock(Handle file) {
+    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
+    for (;;) {
+        bool busy = false;
+        const ErrorCode error = system_.lock(file, busy);
+        if (!busy || std::chrono::steady_clock::now() >= giveUp) {
+            return error;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 } // namespace quorvex

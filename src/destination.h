@@ -5,9 +5,11 @@
 #include "platform.h"
 #include "sink.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex {
 
@@ -52,16 +54,31 @@ class Destination : public Sink {
     Way way() const { return way_; }
     // Why open(), write() or commit() failed.
     const Failure& failure() const { return failure_; }
+    // Whether open() failed for want of room on the disk: a failure, not an
+    // early stop.
+    bool noRoom() const { return noRoom_; }
+    // What a committed destination could not keep of the old file.
+    const std::vector<Failure>& notes() const { return notes_; }
 
   private:
     bool fail(const char* verb, ErrorCode error, const char* after = "");
     bool failOpening(ErrorCode error) { return fail("open", error, " for writing"); }
     bool openFile(const Existing& found);
-    ErrorCode makeTemp();
+    ErrorCode makeTemp(bool privately);
     bool commitTemp();
     bool writeDirectly(ErrorCode renameError);
-    ErrorCode rewrite(Handle file, std::string_view records);
-    ErrorCode writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes);
+    bool rewrite(Handle file, std::string_view records, const std::filesystem::path& result);
+    // What a rewrite changed of the old bytes.
+    struct Changes {
+        std::uint64_t start = 0; // the first bytes, overwritten
+        bool cut = false;        // all past the records' end
+    };
+    ErrorCode overwrite(Handle file, std::uint64_t present, std::string_view records,
+                        Changes& changes);
+    ErrorCode writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
+                           std::uint64_t& written);
+    ErrorCode readAll(Handle file, std::string& into);
+    ErrorCode waitForLock(Handle file);
 
     System& system_;
     std::filesystem::path name_; // as given
@@ -72,6 +89,8 @@ class Destination : public Sink {
     Metadata keep_;
     std::string records_; // all of them, when rewritten in place
     Failure failure_;
+    bool noRoom_ = false;
+    std::vector<Failure> notes_;
 };
 
 } // namespace quorvex

@@ -36,6 +36,9 @@ void explainFailure(const Failure& failure) {
     if (!line.empty()) {
         writeErrorLine(line);
     }
+    if (verbose() && !failure.aftermath.empty()) {
+        writeErrorLine("quorvex: " + failure.aftermath);
+    }
 }
 
 } // namespace quorvex

@@ -22,10 +22,11 @@ using ErrorCode = std::uint32_t;
 std::string systemReason(ErrorCode code);
 
 // A step that failed: what was done to which file ("open 'fw.s19' for
-// writing") and the system's words for why.
+// writing") and the system's words for why; perhaps what that left behind.
 struct Failure {
     std::string doing;
     std::string reason;
+    std::string aftermath; // "'fw.s37' is left incomplete ..."
 };
 
 #ifdef _WIN32
@@ -139,13 +140,23 @@ class System {
     // file the user may not write is refused, a device is opened for writing.
     // May set `target.file` to the file itself.
     virtual ErrorCode inspect(Target& target, Existing& found) = 0;
-    // Makes a new, empty file beside `target`, open for writing and reading.
-    virtual ErrorCode makeTemp(const std::filesystem::path& target, Handle& out,
+    // Makes a new, empty file beside `target`, open for writing, as any
+    // program makes a file (the umask or the folder's default ACL applies),
+    // or `privately`, for its owner alone.
+    virtual ErrorCode makeTemp(const std::filesystem::path& target, bool privately, Handle& out,
                                std::filesystem::path& temp) = 0;
-    // Opens an existing file for writing in place, or, `forReading`, for reading.
+    // Opens an existing file for reading and writing in place, or,
+    // `forReading`, for reading alone.
     virtual ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) = 0;
+    // Takes an exclusive lock on a file open for writing, kept until it is
+    // closed; `busy` when another holds one. A file system that has no
+    // locks counts as locked.
+    virtual ErrorCode lock(Handle file, bool& busy) = 0;
     virtual ErrorCode write(Handle file, std::string_view bytes) = 0;
-    virtual ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes) = 0;
+    // Writes at `offset`; `written` tells how much reached the file, also
+    // when the rest failed.
+    virtual ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
+                              std::size_t& written) = 0;
     virtual ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) = 0;
     virtual ErrorCode size(Handle file, std::uint64_t& bytes) = 0;
     virtual ErrorCode truncate(Handle file, std::uint64_t bytes) = 0;
@@ -153,9 +164,12 @@ class System {
     virtual ErrorCode sync(Handle file) = 0;
     virtual ErrorCode close(Handle file) = 0;
     virtual FileId id(Handle file) = 0;
-    // Gives a new file the metadata it is to have; best effort, as the
-    // content matters more.
-    virtual void setMetadata(Handle file, const Metadata& keep) = 0;
+    // Gives the file that replaces `old` the metadata it keeps: owner, group,
+    // permissions, access ACL and user attributes, or attributes on Windows.
+    // Best effort, as the content matters more, but for the group: if it
+    // cannot be kept, the group loses its permissions and the error says so.
+    virtual ErrorCode setMetadata(Handle file, const std::filesystem::path& old,
+                                  const Metadata& keep) = 0;
     // Renames `temp` over `target` and makes that durable, waiting out a brief
     // hold on either by another program.
     virtual ErrorCode replace(const std::filesystem::path& temp,
@@ -168,6 +182,8 @@ class System {
     // Whether makeTemp() failed because the folder refuses new files, while
     // an existing, writable file in it may still be rewritten in place.
     virtual bool folderRefuses(ErrorCode error) const = 0;
+    // Whether an error says the disk (or a quota, or the inodes) is full.
+    virtual bool noRoom(ErrorCode error) const = 0;
     // Whether replace() failed because the file cannot be renamed over, while
     // it may still be written directly.
     virtual bool renameRefused(ErrorCode error) const = 0;

@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -53,11 +56,14 @@ int ownDescriptor(const fs::path& name) {
     return listsOwn ? std::stoi(digits) : -1;
 }
 
-bool writeAll(int out, std::string_view bytes) {
+// Writes all of `bytes`; `written` tells how many were, also on failure.
+bool writeAll(int out, std::string_view bytes, std::size_t& written) {
+    written = 0;
     while (!bytes.empty()) {
         const ssize_t done = ::write(out, bytes.data(), bytes.size());
         if (done > 0) {
             bytes.remove_prefix(static_cast<std::size_t>(done));
+            written += static_cast<std::size_t>(done);
         } else if (done == 0) {
             errno = EIO; // no progress, and none to expect
             return false;
@@ -123,10 +129,33 @@ bool appendOnly(const fs::path& name) {
 #endif
 }
 
-std::uint32_t newFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666u & ~static_cast<std::uint32_t>(mask);
+constexpr char kNameLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// The extended attributes a replaced file keeps: the user's own and the
+// access ACL. Others (security.*) are the system's to set.
+bool kept(std::string_view attribute) {
+    return attribute.rfind("user.", 0) == 0 || attribute == "system.posix_acl_access";
+}
+
+// Copies the kept extended attributes of `from` to `to`, as raw bytes.
+void copyAttributes(const fs::path& from, int to) {
+    const ssize_t listed = ::listxattr(from.c_str(), nullptr, 0);
+    std::string names(listed > 0 ? static_cast<std::size_t>(listed) : 0, '\0');
+    if (names.empty() || ::listxattr(from.c_str(), names.data(), names.size()) != listed) {
+        return;
+    }
+    std::string value;
+    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        const char* name = names.c_str() + at;
+        const ssize_t size = ::getxattr(from.c_str(), name, nullptr, 0);
+        if (!kept(name) || size < 0) {
+            continue;
+        }
+        value.resize(static_cast<std::size_t>(size));
+        if (::getxattr(from.c_str(), name, value.data(), value.size()) == size) {
+            (void)::fsetxattr(to, name, value.data(), value.size(), 0);
+        }
+    }
 }
 
 class PosixSystem final : public System {
@@ -195,9 +224,7 @@ class PosixSystem final : public System {
     ErrorCode inspect(Target& target, Existing& found) override {
         struct stat st {};
         if (::stat(target.file.c_str(), &st) != 0) {
-            const ErrorCode error = lastError();
-            found.keep = {newFileMode(), ::geteuid(), ::getegid(), 0};
-            return error == ENOENT ? 0 : error;
+            return errno == ENOENT ? 0 : lastError();
         }
         if (S_ISDIR(st.st_mode)) {
             return EISDIR;
@@ -218,27 +245,52 @@ class PosixSystem final : public System {
         return 0;
     }
 
-    ErrorCode makeTemp(const fs::path& target, Handle& out, fs::path& temp) override {
-        const fs::path dir = target.parent_path();
-        std::string made = (dir.empty() ? fs::path(".") : dir) / ".quorvex-XXXXXX";
-        out = ::mkostemp(made.data(), O_CLOEXEC);
-        temp = made;
-        return check(out >= 0);
+    ErrorCode makeTemp(const fs::path& target, bool privately, Handle& out,
+                       fs::path& temp) override {
+        const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+        std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 2654435761u ^
+                             static_cast<std::uint64_t>(::time(nullptr));
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            seed = seed * 6364136223846793005u + 1442695040888963407u;
+            std::string name = ".quorvex-";
+            for (int i = 0; i < 6; ++i) {
+                name += kNameLetters[(seed >> (58 - 6 * i)) % (sizeof kNameLetters - 1)];
+            }
+            temp = dir / name;
+            out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                         privately ? 0600 : 0666);
+            if (out >= 0 || errno != EEXIST) {
+                return check(out >= 0);
+            }
+        }
+        return EEXIST;
     }
 
     ErrorCode openFile(const fs::path& file, bool forReading, Handle& out) override {
-        const int flags = forReading ? O_RDONLY : O_WRONLY | O_NOCTTY;
+        const int flags = forReading ? O_RDONLY : O_RDWR | O_NOCTTY;
         out = ::open(file.c_str(), flags | O_CLOEXEC);
         return check(out >= 0);
     }
 
-    ErrorCode write(Handle file, std::string_view bytes) override {
-        return check(writeAll(fd(file), bytes));
+    ErrorCode lock(Handle file, bool& busy) override {
+        int done = 0;
+        while ((done = ::flock(fd(file), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+        }
+        busy = done != 0 && errno == EWOULDBLOCK;
+        return done == 0 || errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS ? 0
+                                                                                      : lastError();
     }
 
-    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes) override {
+    ErrorCode write(Handle file, std::string_view bytes) override {
+        std::size_t written = 0;
+        return check(writeAll(fd(file), bytes, written));
+    }
+
+    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
+                      std::size_t& written) override {
+        written = 0;
         return check(::lseek(fd(file), static_cast<off_t>(offset), SEEK_SET) >= 0 &&
-                     writeAll(fd(file), bytes));
+                     writeAll(fd(file), bytes, written));
     }
 
     ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override {
@@ -274,13 +326,20 @@ class PosixSystem final : public System {
         return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
 
-    // Best effort: a file system without owners or modes keeps its own.
-    void setMetadata(Handle file, const Metadata& keep) override {
-        if ((keep.owner != ::geteuid() || keep.group != ::getegid()) &&
+    // A file system without owners or modes keeps its own. Where the file's
+    // group cannot be the old one (the folder hands down its own), that
+    // group gets no access to it.
+    ErrorCode setMetadata(Handle file, const fs::path& old, const Metadata& keep) override {
+        struct stat st {};
+        ErrorCode grouping = check(::fstat(fd(file), &st) == 0);
+        if (grouping == 0 && (st.st_uid != keep.owner || st.st_gid != keep.group) &&
             ::fchown(fd(file), keep.owner, keep.group) != 0) {
-            (void)::fchown(fd(file), static_cast<uid_t>(-1), keep.group); // the group may do
+            grouping = check(::fchown(fd(file), static_cast<uid_t>(-1), keep.group) == 0 ||
+                             st.st_gid == keep.group);
         }
-        (void)::fchmod(fd(file), keep.mode);
+        copyAttributes(old, fd(file));
+        (void)::fchmod(fd(file), grouping == 0 ? keep.mode : keep.mode & ~070u);
+        return grouping;
     }
 
     // Also makes the rename itself durable; not every file system can sync a folder.
@@ -313,7 +372,11 @@ class PosixSystem final : public System {
 
     bool folderRefuses(ErrorCode error) const override { return error == EACCES || error == EPERM; }
 
-    bool renameRefused(ErrorCode /*error*/) const override { return false; }
+    bool noRoom(ErrorCode error) const override { return error == ENOSPC || error == EDQUOT; }
+
+    // Only its owner may rename a file in a sticky folder; a file mounted
+    // over a name (a container's file volume) cannot be renamed over.
+    bool renameRefused(ErrorCode error) const override { return error == EPERM || error == EBUSY; }
 
     ErrorCode noSuchFile() const override { return ENOENT; }
     ErrorCode cancelled() const override { return ECANCELED; }
@@ -335,7 +398,8 @@ System& nativeSystem() {
 
 void writeConsole(std::FILE* out, std::string_view text) {
     (void)std::fflush(out);
-    (void)writeAll(::fileno(out), text);
+    std::size_t written = 0;
+    (void)writeAll(::fileno(out), text, written);
 }
 
 void writeErrorLine(std::string_view line) {

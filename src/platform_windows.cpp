@@ -18,7 +18,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-bool writeAll(HANDLE out, std::string_view bytes) {
+// Writes all of `bytes`; `written` tells how many were, also on failure.
+bool writeAll(HANDLE out, std::string_view bytes, std::size_t& written) {
+    written = 0;
     while (!bytes.empty()) {
         const DWORD step =
             bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
@@ -31,6 +33,7 @@ bool writeAll(HANDLE out, std::string_view bytes) {
             return false;
         }
         bytes.remove_prefix(done);
+        written += done;
     }
     return true;
 }
@@ -176,6 +179,19 @@ HANDLE createTemp(const fs::path& target, fs::path& temp) {
     return INVALID_HANDLE_VALUE;
 }
 
+// Opens `file` as it exists, for `access`, sharing it with every other
+// program, once any brief hold on it has passed.
+ErrorCode openPatiently(const fs::path& file, DWORD access, Handle& out) {
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    const bool done = patiently(file, [&] {
+        opened = ::CreateFileW(file.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        return opened != INVALID_HANDLE_VALUE;
+    });
+    out = reinterpret_cast<Handle>(opened);
+    return check(done);
+}
+
 class WindowsSystem final : public System {
   public:
     WindowsSystem() {
@@ -204,7 +220,7 @@ class WindowsSystem final : public System {
             return ERROR_ACCESS_DENIED;
         }
         Handle existing = kNoHandle;
-        if (const ErrorCode error = openFile(target.file, false, existing)) {
+        if (const ErrorCode error = openPatiently(target.file, GENERIC_WRITE, existing)) {
             return error == ERROR_FILE_NOT_FOUND ? 0 : error;
         }
         if (::GetFileType(handleOf(existing)) != FILE_TYPE_DISK) { // a device such as NUL
@@ -226,7 +242,8 @@ class WindowsSystem final : public System {
         return 0;
     }
 
-    ErrorCode makeTemp(const fs::path& target, Handle& out, fs::path& temp) override {
+    ErrorCode makeTemp(const fs::path& target, bool /*privately*/, Handle& out,
+                       fs::path& temp) override {
         const HANDLE file = createTemp(target, temp);
         if (file == INVALID_HANDLE_VALUE) {
             return lastError();
@@ -235,28 +252,32 @@ class WindowsSystem final : public System {
         return 0;
     }
 
-    // Waits out a brief hold by another program.
     ErrorCode openFile(const fs::path& file, bool forReading, Handle& out) override {
-        const DWORD access = forReading ? GENERIC_READ : GENERIC_WRITE;
-        HANDLE opened = INVALID_HANDLE_VALUE;
-        const bool done = patiently(file, [&] {
-            opened = ::CreateFileW(file.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-            return opened != INVALID_HANDLE_VALUE;
-        });
-        out = reinterpret_cast<Handle>(opened);
-        return check(done);
+        return openPatiently(file, forReading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, out);
+    }
+
+    ErrorCode lock(Handle file, bool& busy) override {
+        OVERLAPPED whole{};
+        const bool locked =
+            ::LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                         MAXDWORD, MAXDWORD, &whole) != FALSE;
+        const ErrorCode error = check(locked);
+        busy = error == ERROR_LOCK_VIOLATION;
+        return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ? 0 : error;
     }
 
     ErrorCode write(Handle file, std::string_view bytes) override {
-        return check(writeAll(handleOf(file), bytes));
+        std::size_t written = 0;
+        return check(writeAll(handleOf(file), bytes, written));
     }
 
-    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes) override {
+    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
+                      std::size_t& written) override {
+        written = 0;
         LARGE_INTEGER at{};
         at.QuadPart = static_cast<LONGLONG>(offset);
         return check(::SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) != FALSE &&
-                     writeAll(handleOf(file), bytes));
+                     writeAll(handleOf(file), bytes, written));
     }
 
     ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override {
@@ -297,10 +318,11 @@ class WindowsSystem final : public System {
                 (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     }
 
-    void setMetadata(Handle file, const Metadata& keep) override {
-        FILE_BASIC_INFO basic{}; // times of 0, and attributes of 0, stay as they are
+    ErrorCode setMetadata(Handle file, const fs::path& /*old*/, const Metadata& keep) override {
+        FILE_BASIC_INFO basic{}; // times of 0 stay as they are
         basic.FileAttributes = keep.attributes;
         (void)::SetFileInformationByHandle(handleOf(file), FileBasicInfo, &basic, sizeof basic);
+        return 0;
     }
 
     ErrorCode replace(const fs::path& temp, const fs::path& target) override {
@@ -320,6 +342,10 @@ class WindowsSystem final : public System {
     void releaseSignals() override { (void)::SetEvent(fileWhole.load()); }
 
     bool folderRefuses(ErrorCode error) const override { return error == ERROR_ACCESS_DENIED; }
+
+    bool noRoom(ErrorCode error) const override {
+        return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+    }
 
     // Another program holds the file open: if it lets others write, the file
     // may be written directly.

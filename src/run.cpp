@@ -62,7 +62,7 @@ class SourceText {
         if (error != 0) {
             why = Failure{(opened ? "read " : "open ") + quoted(name) +
                               (opened ? "" : " for reading"),
-                          systemReason(error)};
+                          systemReason(error), ""};
         }
         return error == 0;
     }
@@ -157,7 +157,8 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
             return say(out, "No data!", kStopped);
         }
         if (!dest.open()) {
-            return sayFailure(out, "File Write Error", kStopped, dest.failure());
+            return sayFailure(out, "File Write Error", dest.noRoom() ? kFailed : kStopped,
+                              dest.failure());
         }
         if (dest.writesInto(text.id())) {
             text.keepOwnCopy(); // the records would overwrite what is still to be read
@@ -166,6 +167,9 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
     } // the source is no longer read: unmapped
     if (!counts || !dest.commit()) {
         return sayFailure(out, "File Write Error", kFailed, dest.failure());
+    }
+    for (const Failure& note : dest.notes()) {
+        explainFailure(note);
     }
     writeConsole(out, "Converted " + std::to_string(counts->written) + "/" +
                           std::to_string(counts->lines) + " Lines\n");
@@ -185,7 +189,7 @@ int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
     } catch (const std::bad_alloc&) {
         return sayFailure(out, "Not enough memory", kFailed,
                           Failure{"hold " + quoted(args[0]) + " in memory",
-                                  std::generic_category().message(ENOMEM)});
+                                  std::generic_category().message(ENOMEM), ""});
     }
 }
 

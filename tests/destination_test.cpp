@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,12 +32,13 @@ struct Outcome {
     bool ok;
     std::optional<std::string> target; // what the name holds afterwards, if anything
     std::string doing;                 // what the failure says was being done
+    std::string aftermath;
 };
 
 // Opens, writes the records chunk by chunk (stopping at a failure, as the run
 // does), commits when all went well, and lets the destination go.
 Outcome runOn(FakeSystem& system) {
-    Outcome outcome{false, std::nullopt, ""};
+    Outcome outcome{false, std::nullopt, "", ""};
     {
         Destination dest(system, "fw.s37");
         bool ok = dest.open();
@@ -45,6 +47,7 @@ Outcome runOn(FakeSystem& system) {
         }
         outcome.ok = ok && dest.commit();
         outcome.doing = outcome.ok ? "" : dest.failure().doing;
+        outcome.aftermath = dest.failure().aftermath;
     }
     if (system.files.count("fw.s37") != 0) {
         outcome.target = system.files["fw.s37"];
@@ -77,6 +80,10 @@ struct Row {
     const char* doing;
 };
 
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class FailurePoints : public ::testing::TestWithParam<Row> {};
 
 TEST_P(FailurePoints, LeaveTheFileWholeAndNoTemporaryFile) {
@@ -102,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, FailurePoints, ::testing::Values(
     Row{"InPlaceGrowing", Start::InPlace, kShortOld, Op::Write, 0, true, kRecords, ""},
     Row{"InPlaceShrinking", Start::InPlace, kLongOld, Op::Write, 0, true, kRecords, ""},
     Row{"DirectGrowing", Start::Direct, kShortOld, Op::Write, 0, true, kRecords, ""},
-    Row{"DirectShrinking", Start::Direct, kLongOld, Op::Write, 0, true, kRecords, ""},
+    Row{"DirectShrinkingDone", Start::Direct, kLongOld, Op::Write, 0, true, kRecords, ""},
     // A new file is made whole or not at all.
     Row{"NewFileNotMade", Start::New, "", Op::MakeTemp, 1, false, kNone, "open 'fw.s37' for writing"},
     Row{"NewFileWrite", Start::New, "", Op::Write, 2, false, kNone, "write 'fw.s37'"},
@@ -117,12 +124,79 @@ INSTANTIATE_TEST_SUITE_P(Ways, FailurePoints, ::testing::Values(
     Row{"InPlaceNotOpened", Start::InPlace, kShortOld, Op::OpenFile, 1, false, kShortOld, "open 'fw.s37' for writing"},
     Row{"InPlaceSize", Start::InPlace, kShortOld, Op::Size, 1, false, kShortOld, "write 'fw.s37'"},
     Row{"InPlaceGrowth", Start::InPlace, kShortOld, Op::WriteAt, 1, false, kShortOld, "write 'fw.s37'"},
-    // Directly past a held file: the temporary file goes only once that succeeded.
+    Row{"InPlaceOverlap", Start::InPlace, kShortOld, Op::WriteAt, 2, false, kShortOld, "write 'fw.s37'"},
+    Row{"InPlaceSyncGrown", Start::InPlace, kShortOld, Op::Sync, 1, false, kShortOld, "write 'fw.s37'"},
+    // In place over a longer file: what was overwritten is put back, the cut tail too.
+    Row{"ShrinkingOverwrite", Start::InPlace, kLongOld, Op::WriteAt, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"ShrinkingSync", Start::InPlace, kLongOld, Op::Sync, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"ShrinkingCut", Start::InPlace, kLongOld, Op::Truncate, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"ShrinkingSyncAfterCut", Start::InPlace, kLongOld, Op::Sync, 2, false, kLongOld, "write 'fw.s37'"},
+    Row{"InPlaceOldUnread", Start::InPlace, kLongOld, Op::Read, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"InPlaceNotLocked", Start::InPlace, kLongOld, Op::Lock, 1, false, kLongOld, "lock 'fw.s37'"},
+    // Directly past a held file, under the same rules; the temporary file goes.
     Row{"DirectNotOpened", Start::Direct, kLongOld, Op::OpenFile, 1, false, kLongOld, "replace 'fw.s37'"},
+    Row{"DirectTempUnread", Start::Direct, kLongOld, Op::Read, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"DirectGrowth", Start::Direct, kShortOld, Op::WriteAt, 1, false, kShortOld, "write 'fw.s37'"},
+    Row{"DirectShrinking", Start::Direct, kLongOld, Op::WriteAt, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"DirectCut", Start::Direct, kLongOld, Op::Truncate, 1, false, kLongOld, "write 'fw.s37'"},
     // A device is written as it goes.
     Row{"DeviceWrite", Start::Device, "", Op::Write, 1, false, kNone, "write 'fw.s37'"}
 ), [](const ::testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
 // clang-format on
+
+TEST(Destination, AFileLeftIncompleteIsSaidAndItsRecordsKept) {
+    // The rewrite fails, and so does every write that would put the old bytes back.
+    for (const Start start : {Start::InPlace, Start::Direct}) {
+        FakeSystem system = set(start, kLongOld);
+        system.failAt(Op::WriteAt, 1, true);
+        const Outcome outcome = runOn(system);
+        EXPECT_FALSE(outcome.ok);
+        if (start == Start::InPlace) {
+            EXPECT_EQ(outcome.aftermath, "'fw.s37' is left incomplete");
+            EXPECT_EQ(system.temps(), 0);
+        } else {
+            EXPECT_EQ(outcome.aftermath,
+                      "'fw.s37' is left incomplete; the complete result is in '.tmp1'");
+            EXPECT_EQ(system.files[".tmp1"], kRecords);
+        }
+    }
+}
+
+TEST(Destination, AFullDiskRewritesAFileInPlaceOrFails) {
+    FakeSystem system = set(Start::Replace, kLongOld);
+    system.fullDisk = true;
+    EXPECT_EQ(runOn(system).target, kRecords) << "the records fit where the old file was";
+
+    system = set(Start::Replace, kShortOld);
+    system.fullDisk = true;
+    const Outcome grown = runOn(system);
+    EXPECT_EQ(grown.target, kShortOld) << "no room to grow: the file stays as it was";
+    EXPECT_EQ(grown.doing, "write 'fw.s37'");
+
+    system = set(Start::New, "");
+    system.fullDisk = true;
+    Destination dest(system, "fw.s37");
+    EXPECT_FALSE(dest.open());
+    EXPECT_TRUE(dest.noRoom()) << "a full disk is a failure, not an early stop";
+}
+
+TEST(Destination, AnotherRunsRewriteIsWaitedFor) {
+    FakeSystem system = set(Start::InPlace, kLongOld);
+    system.lockedFor = 3;
+    EXPECT_EQ(runOn(system).target, kRecords);
+    EXPECT_EQ(system.lockedFor, 0);
+}
+
+TEST(Destination, AGroupNotKeptIsSaidOnlyOfAReplacedFile) {
+    for (const Start start : {Start::Replace, Start::Direct, Start::New}) {
+        FakeSystem system = set(start, kShortOld);
+        system.groupKept = 1;
+        Destination dest(system, "fw.s37");
+        ASSERT_TRUE(dest.open() && dest.write(kRecords) && dest.commit());
+        // Written directly, the file keeps its own group; a new file has none to keep.
+        EXPECT_EQ(dest.notes().size(), start == Start::Replace ? 1u : 0u);
+    }
+}
 
 TEST(Destination, ADeviceIsWrittenAsItIs) {
     FakeSystem system;

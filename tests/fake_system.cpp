@@ -42,9 +42,10 @@ ErrorCode FakeSystem::inspect(Target& target, Existing& found) {
     return 0;
 }
 
-ErrorCode FakeSystem::makeTemp(const fs::path& /*target*/, Handle& out, fs::path& temp) {
-    if (lockedFolder) {
-        return kRefused;
+ErrorCode FakeSystem::makeTemp(const fs::path& /*target*/, bool /*privately*/, Handle& out,
+                               fs::path& temp) {
+    if (lockedFolder || fullDisk) {
+        return lockedFolder ? kRefused : kFull;
     }
     if (fails(Op::MakeTemp)) {
         return kFault;
@@ -65,6 +66,12 @@ ErrorCode FakeSystem::openFile(const fs::path& file, bool /*forReading*/, Handle
     return 0;
 }
 
+ErrorCode FakeSystem::lock(Handle /*file*/, bool& busy) {
+    busy = lockedFor > 0;
+    lockedFor -= busy ? 1 : 0;
+    return fails(Op::Lock) ? kFault : busy ? kBusy : 0;
+}
+
 ErrorCode FakeSystem::write(Handle file, std::string_view bytes) {
     if (fails(Op::Write)) {
         return kFault;
@@ -73,18 +80,22 @@ ErrorCode FakeSystem::write(Handle file, std::string_view bytes) {
     return 0;
 }
 
-ErrorCode FakeSystem::writeAt(Handle file, std::uint64_t offset, std::string_view bytes) {
-    if (fails(Op::WriteAt)) {
-        return kFault;
-    }
+ErrorCode FakeSystem::writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
+                              std::size_t& written) {
     std::string& text = content(file);
     const auto at = static_cast<std::size_t>(offset);
+    const bool full = fullDisk && at + bytes.size() > text.size();
+    const bool failing = fails(Op::WriteAt) || full;
+    if (failing) {
+        bytes = bytes.substr(0, full ? text.size() - std::min(text.size(), at) : bytes.size() / 2);
+    }
+    written = bytes.size();
     if (text.size() < at + bytes.size()) {
         text.resize(at + bytes.size(), '\0');
     }
     text.replace(at, bytes.size(), bytes);
     unheldChanges += open_.at(file).name.rfind(".tmp", 0) != 0 && !signalsHeld ? 1 : 0;
-    return 0;
+    return failing ? (full ? kFull : kFault) : 0;
 }
 
 ErrorCode FakeSystem::read(Handle file, char* into, std::size_t size, std::size_t& got) {
@@ -129,7 +140,10 @@ FileId FakeSystem::id(Handle file) {
     return {1, std::hash<std::string>()(open_.at(file).name)};
 }
 
-void FakeSystem::setMetadata(Handle /*file*/, const Metadata& /*keep*/) {}
+ErrorCode FakeSystem::setMetadata(Handle /*file*/, const fs::path& /*old*/,
+                                  const Metadata& /*keep*/) {
+    return groupKept;
+}
 
 ErrorCode FakeSystem::replace(const fs::path& temp, const fs::path& target) {
     if (heldFile) {

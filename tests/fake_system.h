@@ -10,17 +10,34 @@
 
 namespace quorvex::testing {
 
-enum class Op { MakeTemp, OpenFile, Write, WriteAt, Read, Size, Truncate, Sync, Close, Replace };
+enum class Op {
+    MakeTemp,
+    OpenFile,
+    Lock,
+    Write,
+    WriteAt,
+    Read,
+    Size,
+    Truncate,
+    Sync,
+    Close,
+    Replace
+};
 
 class FakeSystem final : public System {
   public:
     static constexpr ErrorCode kFault = 5;    // the injected failure
     static constexpr ErrorCode kRefused = 13; // a folder or rename that refuses
     static constexpr ErrorCode kHeld = 16;    // a file held open by another program
+    static constexpr ErrorCode kBusy = 11;    // a file locked by another run
+    static constexpr ErrorCode kFull = 28;    // no room on the disk
 
     std::map<std::string, std::string> files; // name: content
     bool lockedFolder = false;                // no new file can be made
     bool heldFile = false;                    // the target cannot be renamed over
+    bool fullDisk = false;                    // no new file can be made, nor any file grow
+    int lockedFor = 0;                        // calls of lock() that find it busy
+    ErrorCode groupKept = 0;                  // what setMetadata() says of the group
     bool signalsHeld = false;
     int unheldChanges = 0; // to a file not made by the run, while signals were not held
 
@@ -36,24 +53,29 @@ class FakeSystem final : public System {
     ErrorCode resolve(const std::filesystem::path& name, Target& to) override;
     ErrorCode useDescriptor(int descriptor, Handle& out) override;
     ErrorCode inspect(Target& target, Existing& found) override;
-    ErrorCode makeTemp(const std::filesystem::path& target, Handle& out,
+    ErrorCode makeTemp(const std::filesystem::path& target, bool privately, Handle& out,
                        std::filesystem::path& temp) override;
     ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) override;
+    ErrorCode lock(Handle file, bool& busy) override;
     ErrorCode write(Handle file, std::string_view bytes) override;
-    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes) override;
+    // A failing write leaves the first half of its bytes written.
+    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
+                      std::size_t& written) override;
     ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override;
     ErrorCode size(Handle file, std::uint64_t& bytes) override;
     ErrorCode truncate(Handle file, std::uint64_t bytes) override;
     ErrorCode sync(Handle file) override;
     ErrorCode close(Handle file) override;
     FileId id(Handle file) override;
-    void setMetadata(Handle file, const Metadata& keep) override;
+    ErrorCode setMetadata(Handle file, const std::filesystem::path& old,
+                          const Metadata& keep) override;
     ErrorCode replace(const std::filesystem::path& temp,
                       const std::filesystem::path& target) override;
     void remove(const std::filesystem::path& file) override;
     void holdSignals() override { signalsHeld = true; }
     void releaseSignals() override { signalsHeld = false; }
     bool folderRefuses(ErrorCode error) const override { return error == kRefused; }
+    bool noRoom(ErrorCode error) const override { return error == kFull; }
     bool renameRefused(ErrorCode error) const override { return error == kHeld; }
     ErrorCode noSuchFile() const override { return 2; }
     ErrorCode cancelled() const override { return 125; }
