@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# platforms: posix
+# Two runs that rewrite one file in place take turns: the file ends holding
+# the records of one of them, whole. A run that waits past its bound for
+# another's lock fails, the file untouched.
+# shellcheck source=SCRIPTDIR/../lib.sh
+. "$(dirname "$0")/../lib.sh"
+begin_check "$@"
+s19 65536 31 a.s19 && s19 65536 32 b.s19
+for _ in $(seq 6); do
+    cat a.s19 a.s19 >twice.s19 && mv twice.s19 a.s19
+    cat b.s19 b.s19 >twice.s19 && mv twice.s19 b.s19
+done
+reference a.s19 a.s37 && reference b.s19 b.s37
+mkdir locked && cp a.s19 locked/out.s37 && chmod 0666 locked/out.s37
+lock_folder locked
+# The first run is stopped in the middle of its rewrite; the second, started
+# then, must wait for it, and write its own records whole after it.
+rewriting() { local first=; IFS= read -r -n 2 first <locked/out.s37 && [ "$first" = S3 ]; }
+for attempt in 1 2 3 4 5; do
+    cp a.s19 locked/out.s37
+    "${runner[@]}" "${quorvex[@]}" a.s19 locked/out.s37 >a.out &
+    first=$!
+    stop_when "$first" rewriting && ! cmp -s locked/out.s37 a.s37 && break
+    kill -CONT "$first" 2>/dev/null
+    wait "$first"
+    [ "$attempt" = 5 ] && skip "five runs rewrote their file before they could be stopped in its middle"
+done
+"${runner[@]}" "${quorvex[@]}" b.s19 locked/out.s37 >b.out &
+second=$!
+sleep 1
+running "$second" || complain "the second run did not wait for the first"
+kill -CONT "$first"
+wait "$first" || complain "the first run failed: $(cat a.out)"
+wait "$second" || complain "the second run failed: $(cat b.out)"
+cmp -s locked/out.s37 b.s37 || complain "the file does not hold the second run's records whole"
+cp a.s19 locked/out.s37
+flock locked/out.s37 sleep 15 &
+holder=$!
+sleep 0.5
+expect 1 "File Write Error" b.s19 locked/out.s37
+cmp -s locked/out.s37 a.s19 || complain "past the wait for the lock: the file was changed"
+no_leftovers
+exit "$failed"
