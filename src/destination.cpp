@@ -119,7 +119,8 @@ bool Destination::write(std::string_view bytes) {
         records_.append(bytes); // throws std::bad_alloc, with the file untouched
         return true;
     }
-    const ErrorCode error = system_.write(handle_, bytes);
+    std::size_t written = 0;
+    const ErrorCode error = system_.write(handle_, bytes, written);
     return error == 0 || fail("write", error);
 }
 
@@ -253,7 +254,8 @@ ErrorCode Destination::writeInSteps(Handle file, std::uint64_t offset, std::stri
     written = 0;
     for (std::size_t at = 0; at < bytes.size(); at += kStep) {
         std::size_t done = 0;
-        const ErrorCode error = system_.writeAt(file, offset + at, bytes.substr(at, kStep), done);
+        ErrorCode error = system_.seek(file, offset + at);
+        error = error != 0 ? error : system_.write(file, bytes.substr(at, kStep), done);
         written += done;
         if (error != 0) {
             return error;

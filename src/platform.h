@@ -152,11 +152,11 @@ class System {
     // closed; `busy` when another holds one. A file system that has no
     // locks counts as locked.
     virtual ErrorCode lock(Handle file, bool& busy) = 0;
-    virtual ErrorCode write(Handle file, std::string_view bytes) = 0;
-    // Writes at `offset`; `written` tells how much reached the file, also
-    // when the rest failed.
-    virtual ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
-                              std::size_t& written) = 0;
+    // Writes where the file stands; `written` tells how much reached the
+    // file, also when the rest failed.
+    virtual ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) = 0;
+    // Moves a file's position for the next write to `offset`.
+    virtual ErrorCode seek(Handle file, std::uint64_t offset) = 0;
     virtual ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) = 0;
     virtual ErrorCode size(Handle file, std::uint64_t& bytes) = 0;
     virtual ErrorCode truncate(Handle file, std::uint64_t bytes) = 0;

@@ -281,16 +281,12 @@ class PosixSystem final : public System {
                                                                                       : lastError();
     }
 
-    ErrorCode write(Handle file, std::string_view bytes) override {
-        std::size_t written = 0;
+    ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) override {
         return check(writeAll(fd(file), bytes, written));
     }
 
-    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
-                      std::size_t& written) override {
-        written = 0;
-        return check(::lseek(fd(file), static_cast<off_t>(offset), SEEK_SET) >= 0 &&
-                     writeAll(fd(file), bytes, written));
+    ErrorCode seek(Handle file, std::uint64_t offset) override {
+        return check(::lseek(fd(file), static_cast<off_t>(offset), SEEK_SET) >= 0);
     }
 
     ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override {

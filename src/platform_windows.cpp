@@ -266,18 +266,14 @@ class WindowsSystem final : public System {
         return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ? 0 : error;
     }
 
-    ErrorCode write(Handle file, std::string_view bytes) override {
-        std::size_t written = 0;
+    ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) override {
         return check(writeAll(handleOf(file), bytes, written));
     }
 
-    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
-                      std::size_t& written) override {
-        written = 0;
+    ErrorCode seek(Handle file, std::uint64_t offset) override {
         LARGE_INTEGER at{};
         at.QuadPart = static_cast<LONGLONG>(offset);
-        return check(::SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) != FALSE &&
-                     writeAll(handleOf(file), bytes, written));
+        return check(::SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) != FALSE);
     }
 
     ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override {

@@ -72,30 +72,28 @@ ErrorCode FakeSystem::lock(Handle /*file*/, bool& busy) {
     return fails(Op::Lock) ? kFault : busy ? kBusy : 0;
 }
 
-ErrorCode FakeSystem::write(Handle file, std::string_view bytes) {
-    if (fails(Op::Write)) {
-        return kFault;
-    }
-    content(file).append(bytes);
-    return 0;
-}
-
-ErrorCode FakeSystem::writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
-                              std::size_t& written) {
+ErrorCode FakeSystem::write(Handle file, std::string_view bytes, std::size_t& written) {
     std::string& text = content(file);
-    const auto at = static_cast<std::size_t>(offset);
+    Open& opened = open_.at(file);
+    const std::size_t at = std::min(opened.at, text.size());
     const bool full = fullDisk && at + bytes.size() > text.size();
-    const bool failing = fails(Op::WriteAt) || full;
+    const bool failing = fails(Op::Write) || full;
     if (failing) {
-        bytes = bytes.substr(0, full ? text.size() - std::min(text.size(), at) : bytes.size() / 2);
+        bytes = bytes.substr(0, full ? text.size() - at : bytes.size() / 2);
     }
-    written = bytes.size();
     if (text.size() < at + bytes.size()) {
         text.resize(at + bytes.size(), '\0');
     }
     text.replace(at, bytes.size(), bytes);
-    unheldChanges += open_.at(file).name.rfind(".tmp", 0) != 0 && !signalsHeld ? 1 : 0;
+    written = bytes.size();
+    opened.at = opened.at == SIZE_MAX ? SIZE_MAX : at + bytes.size();
+    unheldChanges += opened.name.rfind(".tmp", 0) != 0 && !signalsHeld ? 1 : 0;
     return failing ? (full ? kFull : kFault) : 0;
+}
+
+ErrorCode FakeSystem::seek(Handle file, std::uint64_t offset) {
+    open_.at(file).at = static_cast<std::size_t>(offset);
+    return 0;
 }
 
 ErrorCode FakeSystem::read(Handle file, char* into, std::size_t size, std::size_t& got) {

@@ -57,10 +57,11 @@ class FakeSystem final : public System {
                        std::filesystem::path& temp) override;
     ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) override;
     ErrorCode lock(Handle file, bool& busy) override;
-    ErrorCode write(Handle file, std::string_view bytes) override;
-    // A failing write leaves the first half of its bytes written.
-    ErrorCode writeAt(Handle file, std::uint64_t offset, std::string_view bytes,
-                      std::size_t& written) override;
+    // Writes where the file stands (at its end after opening); a failing
+    // write leaves the first half of its bytes written, and a full disk
+    // takes no byte past the file's end.
+    ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) override;
+    ErrorCode seek(Handle file, std::uint64_t offset) override;
     ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override;
     ErrorCode size(Handle file, std::uint64_t& bytes) override;
     ErrorCode truncate(Handle file, std::uint64_t bytes) override;
@@ -84,7 +85,8 @@ class FakeSystem final : public System {
   private:
     struct Open {
         std::string name;
-        std::size_t position = 0;
+        std::size_t position = 0;  // of reading
+        std::size_t at = SIZE_MAX; // of writing; its end till sought
     };
     // True when this call of `op` is to fail.
     bool fails(Op op);
