@@ -204,8 +204,10 @@ bool Destination::rewrite(Handle file, std::string_view records, const fs::path&
         return fail("lock", error);
     }
     std::string old;
-    if (const ErrorCode error = readAll(file, old)) {
-        return fail("write", error);
+    ErrorCode checked = readAll(file, old);
+    checked = checked != 0 ? checked : system_.roomToOverwrite(file, records.size());
+    if (checked != 0) {
+        return fail("write", checked);
     }
     const SignalHold incomplete(system_);
     Changes changes;

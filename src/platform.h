@@ -160,6 +160,10 @@ class System {
     virtual ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) = 0;
     virtual ErrorCode size(Handle file, std::uint64_t& bytes) = 0;
     virtual ErrorCode truncate(Handle file, std::uint64_t bytes) = 0;
+    // Whether `bytes` may be written over a file's old bytes: a file system
+    // that copies on write needs room even for that, and as much again to
+    // put the old bytes back.
+    virtual ErrorCode roomToOverwrite(Handle file, std::uint64_t bytes) = 0;
     // Makes what was written durable.
     virtual ErrorCode sync(Handle file) = 0;
     virtual ErrorCode close(Handle file) = 0;

@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
@@ -308,6 +309,16 @@ class PosixSystem final : public System {
 
     ErrorCode truncate(Handle file, std::uint64_t bytes) override {
         return check(::ftruncate(fd(file), static_cast<off_t>(bytes)) == 0);
+    }
+
+    ErrorCode roomToOverwrite(Handle file, std::uint64_t bytes) override {
+        constexpr decltype(statfs::f_type) kBtrfs = 0x9123683E;
+        struct statfs fs {};
+        if (::fstatfs(fd(file), &fs) != 0 || fs.f_type != kBtrfs) {
+            return 0;
+        }
+        const auto room = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_bsize;
+        return room / 2 >= bytes ? 0 : ENOSPC;
     }
 
     ErrorCode sync(Handle file) override { return check(::fsync(fd(file)) == 0); }

@@ -299,6 +299,8 @@ class WindowsSystem final : public System {
                      ::SetEndOfFile(handleOf(file)) != FALSE);
     }
 
+    ErrorCode roomToOverwrite(Handle /*file*/, std::uint64_t /*bytes*/) override { return 0; }
+
     ErrorCode sync(Handle file) override {
         return check(::FlushFileBuffers(handleOf(file)) != FALSE);
     }

@@ -65,6 +65,7 @@ class FakeSystem final : public System {
     ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override;
     ErrorCode size(Handle file, std::uint64_t& bytes) override;
     ErrorCode truncate(Handle file, std::uint64_t bytes) override;
+    ErrorCode roomToOverwrite(Handle /*file*/, std::uint64_t /*bytes*/) override { return 0; }
     ErrorCode sync(Handle file) override;
     ErrorCode close(Handle file) override;
     FileId id(Handle file) override;
