@@ -98,14 +98,35 @@ bool Destination::openFile(const Existing& found) {
     return opening == 0 || failOpening(opening);
 }
 
-// A file that replaces another stays private until it has that file's metadata.
+// Makes the temporary file beside the target, `.quorvex-` and 16 hex digits.
+// A file that replaces another stays private until it has that file's
+// metadata.
 ErrorCode Destination::makeTemp(bool privately) {
-    // No signal may end the run between making the file and naming it to the
-    // handlers that remove it.
-    const SignalHold naming(system_);
-    const ErrorCode error = system_.makeTemp(target_.file, privately, handle_, temp_);
-    if (error == 0) {
-        pendingTemp.store(temp_.c_str());
+    const fs::path dir =
+        target_.file.parent_path().empty() ? fs::path(".") : target_.file.parent_path();
+    // Two runs that start together part at their first clash.
+    std::uint64_t seed =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        reinterpret_cast<std::uintptr_t>(&seed);
+    ErrorCode error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        std::string name = ".quorvex-";
+        for (int digit = 15; digit >= 0; --digit) {
+            name += "0123456789abcdef"[(seed >> (4 * digit)) & 0xFu];
+        }
+        // No signal may end the run between making the file and naming it
+        // to the handlers that remove it.
+        const SignalHold naming(system_);
+        error = system_.createFile(dir / name, privately, handle_);
+        if (error == 0) {
+            temp_ = dir / name;
+            pendingTemp.store(temp_.c_str());
+            return 0;
+        }
+        if (!system_.exists(error)) {
+            break;
+        }
     }
     return error;
 }

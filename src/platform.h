@@ -140,11 +140,11 @@ class System {
     // file the user may not write is refused, a device is opened for writing.
     // May set `target.file` to the file itself.
     virtual ErrorCode inspect(Target& target, Existing& found) = 0;
-    // Makes a new, empty file beside `target`, open for writing, as any
+    // Makes `file`, which must not exist yet, open for writing, as any
     // program makes a file (the umask or the folder's default ACL applies),
     // or `privately`, for its owner alone.
-    virtual ErrorCode makeTemp(const std::filesystem::path& target, bool privately, Handle& out,
-                               std::filesystem::path& temp) = 0;
+    virtual ErrorCode createFile(const std::filesystem::path& file, bool privately,
+                                 Handle& out) = 0;
     // Opens an existing file for reading and writing in place, or,
     // `forReading`, for reading alone.
     virtual ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) = 0;
@@ -186,6 +186,8 @@ class System {
     // Whether makeTemp() failed because the folder refuses new files, while
     // an existing, writable file in it may still be rewritten in place.
     virtual bool folderRefuses(ErrorCode error) const = 0;
+    // Whether createFile() failed because the file exists.
+    virtual bool exists(ErrorCode error) const = 0;
     // Whether an error says the disk (or a quota, or the inodes) is full.
     virtual bool noRoom(ErrorCode error) const = 0;
     // Whether replace() failed because the file cannot be renamed over, while

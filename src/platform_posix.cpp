@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -130,8 +129,6 @@ bool appendOnly(const fs::path& name) {
 #endif
 }
 
-constexpr char kNameLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-
 // The extended attributes a replaced file keeps: the user's own and the
 // access ACL. Others (security.*) are the system's to set.
 bool kept(std::string_view attribute) {
@@ -246,25 +243,10 @@ class PosixSystem final : public System {
         return 0;
     }
 
-    ErrorCode makeTemp(const fs::path& target, bool privately, Handle& out,
-                       fs::path& temp) override {
-        const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-        std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 2654435761u ^
-                             static_cast<std::uint64_t>(::time(nullptr));
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            seed = seed * 6364136223846793005u + 1442695040888963407u;
-            std::string name = ".quorvex-";
-            for (int i = 0; i < 6; ++i) {
-                name += kNameLetters[(seed >> (58 - 6 * i)) % (sizeof kNameLetters - 1)];
-            }
-            temp = dir / name;
-            out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                         privately ? 0600 : 0666);
-            if (out >= 0 || errno != EEXIST) {
-                return check(out >= 0);
-            }
-        }
-        return EEXIST;
+    ErrorCode createFile(const fs::path& file, bool privately, Handle& out) override {
+        out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                     privately ? 0600 : 0666);
+        return check(out >= 0);
     }
 
     ErrorCode openFile(const fs::path& file, bool forReading, Handle& out) override {
@@ -380,6 +362,8 @@ class PosixSystem final : public System {
     bool folderRefuses(ErrorCode error) const override { return error == EACCES || error == EPERM; }
 
     bool noRoom(ErrorCode error) const override { return error == ENOSPC || error == EDQUOT; }
+
+    bool exists(ErrorCode error) const override { return error == EEXIST; }
 
     // Only its owner may rename a file in a sticky folder; a file mounted
     // over a name (a container's file volume) cannot be renamed over.

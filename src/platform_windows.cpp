@@ -155,30 +155,6 @@ fs::path finalPath(HANDLE handle) {
     return {};
 }
 
-// Creates a new file beside `target` under a name no other file has, open for
-// writing it and reading it back. It is shared for deletion, which renaming
-// it while it is open needs, and so that the console control handler can
-// remove it.
-HANDLE createTemp(const fs::path& target, fs::path& temp) {
-    const fs::path dir = target.parent_path().empty() ? fs::path(L".") : target.parent_path();
-    ULONGLONG seed = ::GetTickCount64() * 2654435761u ^ ::GetCurrentProcessId();
-    for (int attempt = 0; attempt < 100; ++attempt, seed = seed * 6364136223846793005u + 1) {
-        wchar_t suffix[17];
-        for (int i = 0; i < 16; ++i) {
-            suffix[i] = L"0123456789abcdef"[(seed >> (4 * i)) & 0xF];
-        }
-        suffix[16] = L'\0';
-        temp = dir / (std::wstring(L".quorvex-") + suffix);
-        const HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_FILE_EXISTS) {
-            return file;
-        }
-    }
-    return INVALID_HANDLE_VALUE;
-}
-
 // Opens `file` as it exists, for `access`, sharing it with every other
 // program, once any brief hold on it has passed.
 ErrorCode openPatiently(const fs::path& file, DWORD access, Handle& out) {
@@ -242,14 +218,15 @@ class WindowsSystem final : public System {
         return 0;
     }
 
-    ErrorCode makeTemp(const fs::path& target, bool /*privately*/, Handle& out,
-                       fs::path& temp) override {
-        const HANDLE file = createTemp(target, temp);
-        if (file == INVALID_HANDLE_VALUE) {
-            return lastError();
-        }
-        out = reinterpret_cast<Handle>(file);
-        return 0;
+    // Open for writing it and reading it back, and shared for deletion, which
+    // renaming it while it is open needs, and so that the console control
+    // handler can remove it.
+    ErrorCode createFile(const fs::path& file, bool /*privately*/, Handle& out) override {
+        const HANDLE made = ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        out = reinterpret_cast<Handle>(made);
+        return check(made != INVALID_HANDLE_VALUE);
     }
 
     ErrorCode openFile(const fs::path& file, bool forReading, Handle& out) override {
@@ -340,6 +317,8 @@ class WindowsSystem final : public System {
     void releaseSignals() override { (void)::SetEvent(fileWhole.load()); }
 
     bool folderRefuses(ErrorCode error) const override { return error == ERROR_ACCESS_DENIED; }
+
+    bool exists(ErrorCode error) const override { return error == ERROR_FILE_EXISTS; }
 
     bool noRoom(ErrorCode error) const override {
         return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;

@@ -7,15 +7,20 @@ namespace quorvex::testing {
 
 namespace fs = std::filesystem;
 
+namespace {
+bool isTemp(const std::string& name) {
+    return fs::path(name).filename().string().rfind(".quorvex-", 0) == 0;
+}
+} // namespace
+
 bool FakeSystem::fails(Op op) {
     const int call = ++calls_[op];
     return op == failing_ && (call == nth_ || (sticky_ && nth_ > 0 && call > nth_));
 }
 
 int FakeSystem::temps() const {
-    return static_cast<int>(std::count_if(files.begin(), files.end(), [](const auto& file) {
-        return file.first.rfind(".tmp", 0) == 0;
-    }));
+    return static_cast<int>(std::count_if(files.begin(), files.end(),
+                                          [](const auto& file) { return isTemp(file.first); }));
 }
 
 ErrorCode FakeSystem::resolve(const fs::path& name, Target& to) {
@@ -42,18 +47,19 @@ ErrorCode FakeSystem::inspect(Target& target, Existing& found) {
     return 0;
 }
 
-ErrorCode FakeSystem::makeTemp(const fs::path& /*target*/, bool /*privately*/, Handle& out,
-                               fs::path& temp) {
+ErrorCode FakeSystem::createFile(const fs::path& file, bool /*privately*/, Handle& out) {
     if (lockedFolder || fullDisk) {
         return lockedFolder ? kRefused : kFull;
     }
     if (fails(Op::MakeTemp)) {
         return kFault;
     }
-    temp = ".tmp" + std::to_string(++temps_);
-    files[temp.string()];
+    if (files.count(file.string()) != 0) {
+        return kExists;
+    }
+    files[file.string()];
     out = next_++;
-    open_[out] = Open{temp.string()};
+    open_[out] = Open{file.string()};
     return 0;
 }
 
@@ -87,7 +93,7 @@ ErrorCode FakeSystem::write(Handle file, std::string_view bytes, std::size_t& wr
     text.replace(at, bytes.size(), bytes);
     written = bytes.size();
     opened.at = opened.at == SIZE_MAX ? SIZE_MAX : at + bytes.size();
-    unheldChanges += opened.name.rfind(".tmp", 0) != 0 && !signalsHeld ? 1 : 0;
+    unheldChanges += !isTemp(opened.name) && !signalsHeld ? 1 : 0;
     return failing ? (full ? kFull : kFault) : 0;
 }
 
@@ -121,7 +127,7 @@ ErrorCode FakeSystem::truncate(Handle file, std::uint64_t bytes) {
         return kFault;
     }
     content(file).resize(static_cast<std::size_t>(bytes), '\0');
-    unheldChanges += open_.at(file).name.rfind(".tmp", 0) != 0 && !signalsHeld ? 1 : 0;
+    unheldChanges += !isTemp(open_.at(file).name) && !signalsHeld ? 1 : 0;
     return 0;
 }
 

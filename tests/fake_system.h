@@ -31,6 +31,7 @@ class FakeSystem final : public System {
     static constexpr ErrorCode kHeld = 16;    // a file held open by another program
     static constexpr ErrorCode kBusy = 11;    // a file locked by another run
     static constexpr ErrorCode kFull = 28;    // no room on the disk
+    static constexpr ErrorCode kExists = 17;  // a file of that name exists
 
     std::map<std::string, std::string> files; // name: content
     bool lockedFolder = false;                // no new file can be made
@@ -53,8 +54,7 @@ class FakeSystem final : public System {
     ErrorCode resolve(const std::filesystem::path& name, Target& to) override;
     ErrorCode useDescriptor(int descriptor, Handle& out) override;
     ErrorCode inspect(Target& target, Existing& found) override;
-    ErrorCode makeTemp(const std::filesystem::path& target, bool privately, Handle& out,
-                       std::filesystem::path& temp) override;
+    ErrorCode createFile(const std::filesystem::path& file, bool privately, Handle& out) override;
     ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) override;
     ErrorCode lock(Handle file, bool& busy) override;
     // Writes where the file stands (at its end after opening); a failing
@@ -78,6 +78,7 @@ class FakeSystem final : public System {
     void releaseSignals() override { signalsHeld = false; }
     bool folderRefuses(ErrorCode error) const override { return error == kRefused; }
     bool noRoom(ErrorCode error) const override { return error == kFull; }
+    bool exists(ErrorCode error) const override { return error == kExists; }
     bool renameRefused(ErrorCode error) const override { return error == kHeld; }
     ErrorCode noSuchFile() const override { return 2; }
     ErrorCode cancelled() const override { return 125; }
@@ -95,7 +96,6 @@ class FakeSystem final : public System {
 
     std::map<Handle, Open> open_;
     Handle next_ = 3;
-    int temps_ = 0;
     Op failing_ = Op::MakeTemp;
     int nth_ = 0; // none
     bool sticky_ = false;
