@@ -1,5 +1,6 @@
 #include "conversion.h"
 
+#include "check.h"
 #include "record/record.h"
 
 #include <algorithm>
@@ -105,6 +106,79 @@ std::size_t convertStrippedLine(std::string_view content, Writer& out) {
     return size;
 }
 
+// Reports a line the plain fast path took, if it is no sound record. `record`
+// is its widening, not yet taken by the writer.
+void checkPlainLine(std::string_view rest, const PlainLine& plain, const char* record,
+                    std::uint64_t number, LineReports& reports) {
+    const std::size_t end = plain.consumed - (rest[plain.consumed - 2] == '\r' ? 2 : 1);
+    const std::string_view line = rest.substr(0, end);
+    if (!soundPlainLine(line, std::string_view(record, plain.written))) {
+        reports.check(number, shapeOf(line));
+    }
+}
+
+// The conversion loop; with kCheck it also checks each line (reports is
+// then not null), which the plain run must not pay for.
+template <bool kCheck>
+std::optional<Counts> convertLines(std::string_view text, Sink& sink, LineReports* reports) {
+    Writer out(sink);
+    std::uint64_t lines = 0;
+    std::uint64_t number = 1; // of the line at `at`, as an editor numbers it
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at < end && !out.failed()) {
+        const std::string_view rest(at, static_cast<std::size_t>(end - at));
+        if (*at == '\n') { // blank lines; hostile files hold millions
+            const char* const first = at;
+            do {
+                ++at;
+            } while (at < end && *at == '\n');
+            lines += static_cast<std::uint64_t>(at - first);
+            if constexpr (kCheck) {
+                number += static_cast<std::uint64_t>(at - first);
+            }
+            continue;
+        }
+        const PlainLine plain = convertPlainLine(rest, out.room());
+        if (plain.consumed != 0) { // nearly every line of a real file
+            if constexpr (kCheck) {
+                checkPlainLine(rest, plain, out.room(), number++, *reports);
+            }
+            out.record(plain.written);
+            out.flushIfFull();
+            ++lines;
+            at += plain.consumed;
+            continue;
+        }
+        const void* lf = std::memchr(at, '\n', rest.size());
+        const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
+        std::string_view content(at, static_cast<std::size_t>(stop - at));
+        if (!content.empty() && content.back() == '\r') { // CR LF line end
+            content.remove_suffix(1);
+        }
+        if constexpr (kCheck) {
+            reports->check(number++, shapeOf(content));
+        }
+        std::size_t size = content.size();
+        if (std::memchr(content.data(), '\r', size) == nullptr) {
+            convertLine(content, out);
+        } else {
+            size = convertStrippedLine(content, out);
+        }
+        lines += getLineNum(size, lf != nullptr);
+        at = lf == nullptr ? end : stop + 1;
+    }
+    if (!out.flush()) {
+        return std::nullopt;
+    }
+    return Counts{lines, out.written()};
+}
+
+class DiscardSink : public Sink {
+  public:
+    bool write(std::string_view) override { return true; }
+};
+
 class StringSink : public Sink {
   public:
     explicit StringSink(std::string& out) : out_(out) {}
@@ -135,53 +209,24 @@ std::uint64_t getLineNum(std::size_t size, bool hasLineFeed) {
 }
 
 std::optional<Counts> convertText(std::string_view text, Sink& sink) {
-    Writer out(sink);
-    std::uint64_t lines = 0;
-    const char* at = text.data();
-    const char* const end = at + text.size();
-    while (at < end && !out.failed()) {
-        const std::string_view rest(at, static_cast<std::size_t>(end - at));
-        if (*at == '\n') { // blank lines; hostile files hold millions
-            const char* const first = at;
-            do {
-                ++at;
-            } while (at < end && *at == '\n');
-            lines += static_cast<std::uint64_t>(at - first);
-            continue;
-        }
-        const PlainLine plain = convertPlainLine(rest, out.room());
-        if (plain.consumed != 0) { // nearly every line of a real file
-            out.record(plain.written);
-            out.flushIfFull();
-            ++lines;
-            at += plain.consumed;
-            continue;
-        }
-        const void* lf = std::memchr(at, '\n', rest.size());
-        const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
-        std::string_view content(at, static_cast<std::size_t>(stop - at));
-        if (!content.empty() && content.back() == '\r') { // CR LF line end
-            content.remove_suffix(1);
-        }
-        std::size_t size = content.size();
-        if (std::memchr(content.data(), '\r', size) == nullptr) {
-            convertLine(content, out);
-        } else {
-            size = convertStrippedLine(content, out);
-        }
-        lines += getLineNum(size, lf != nullptr);
-        at = lf == nullptr ? end : stop + 1;
-    }
-    if (!out.flush()) {
-        return std::nullopt;
-    }
-    return Counts{lines, out.written()};
+    return convertLines<false>(text, sink, nullptr);
 }
 
-Conversion convertBytes(std::string_view source) {
+std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports) {
+    return convertLines<true>(text, sink, &reports);
+}
+
+void checkText(std::string_view text, LineReports& reports) {
+    DiscardSink sink;
+    convertLines<true>(text, sink, &reports);
+}
+
+Conversion convertBytes(std::string_view source, LineReports* reports) {
     Conversion result;
     StringSink sink(result.output);
-    result.counts = *convertText(source.substr(0, dataLength(source)), sink);
+    const std::string_view text = source.substr(0, dataLength(source));
+    result.counts =
+        reports == nullptr ? *convertText(text, sink) : *convertText(text, sink, *reports);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include "check.h"
 #include "conversion.h"
 #include "explain.h"
 #include "platform.h"
@@ -105,10 +106,22 @@ int sayFailure(std::FILE* out, const char* message, int status) {
     return status;
 }
 
+// Writes the reported source lines to standard error.
+void sayReports(const std::filesystem::path& fin, const LineReports& reports) {
+    for (const std::string& line : reports.text(quoted(fin))) {
+        writeErrorLine(line);
+    }
+}
+
 int convertFile(const std::filesystem::path& fin, const std::filesystem::path& fout,
                 std::FILE* out) {
     Destination dest(fout);
     std::optional<Counts> counts;
+    // QUORVEX_STRICT=1 refuses a source with reported lines; QUORVEX_VERBOSE=1
+    // reports them while converting.
+    const bool strict = envFlag("QUORVEX_STRICT");
+    const bool report = !strict && envFlag("QUORVEX_VERBOSE");
+    LineReports reports;
     {
         SourceText text;
         {
@@ -123,14 +136,22 @@ int convertFile(const std::filesystem::path& fin, const std::filesystem::path& f
         if (!holdsData(text.view())) {
             return say(out, "No data!", kStopped);
         }
+        if (strict) {
+            checkText(text.view(), reports);
+            if (reports.total() != 0) {
+                sayReports(fin, reports);
+                return say(out, kReadError, kFailed);
+            }
+        }
         if (!dest.open(text.mapping())) {
             return sayFailure(out, "File Write Error", kStopped);
         }
-        counts = convertText(text.view(), dest);
+        counts = report ? convertText(text.view(), dest, reports) : convertText(text.view(), dest);
     } // the source is no longer read: unmapped, closed
     if (!counts || !dest.commit()) {
         return sayFailure(out, "File Write Error", kFailed);
     }
+    sayReports(fin, reports);
     writeConsole(out, "Converted " + std::to_string(counts->written) + "/" +
                           std::to_string(counts->lines) + " Lines\n");
     return kCompleted;
