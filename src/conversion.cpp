@@ -106,24 +106,43 @@ std::size_t convertStrippedLine(std::string_view content, Writer& out) {
     return size;
 }
 
-// Reports a line the plain fast path took, if it is no sound record. `record`
-// is its widening, not yet taken by the writer.
-void checkPlainLine(std::string_view rest, const PlainLine& plain, const char* record,
-                    std::uint64_t number, LineReports& reports) {
-    const std::size_t end = plain.consumed - (rest[plain.consumed - 2] == '\r' ? 2 : 1);
-    const std::string_view line = rest.substr(0, end);
-    if (!soundPlainLine(line, std::string_view(record, plain.written))) {
-        reports.check(number, shapeOf(line));
-    }
-}
+// The conversion loop's view of the check: each line, as the loop meets it.
+// NoCheck does nothing, so that the plain run pays nothing.
+struct NoCheck {
+    void blankLines(std::uint64_t /*count*/) {}
+    void plainLine(std::string_view /*rest*/, const PlainLine& /*plain*/, const char* /*record*/) {}
+    void otherLine(std::string_view /*content*/) {}
+};
 
-// The conversion loop; with kCheck it also checks each line (reports is
-// then not null), which the plain run must not pay for.
-template <bool kCheck>
-std::optional<Counts> convertLines(std::string_view text, Sink& sink, LineReports* reports) {
+class Check {
+  public:
+    explicit Check(LineReports& reports) : reports_(reports) {}
+
+    void blankLines(std::uint64_t count) { number_ += count; }
+
+    // A line the plain fast path took from `rest`; `record` is its widening,
+    // not yet taken by the writer. Only an unsound one needs the full check.
+    void plainLine(std::string_view rest, const PlainLine& plain, const char* record) {
+        const std::size_t end = plain.consumed - (rest[plain.consumed - 2] == '\r' ? 2 : 1);
+        const std::string_view line = rest.substr(0, end);
+        if (!soundPlainLine(line, std::string_view(record, plain.written))) {
+            reports_.check(number_, shapeOf(line));
+        }
+        ++number_;
+    }
+
+    // Any other line, without its line feed.
+    void otherLine(std::string_view content) { reports_.check(number_++, shapeOf(content)); }
+
+  private:
+    LineReports& reports_;
+    std::uint64_t number_ = 1; // of the next line, as an editor numbers it
+};
+
+template <class Checker>
+std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& check) {
     Writer out(sink);
     std::uint64_t lines = 0;
-    std::uint64_t number = 1; // of the line at `at`, as an editor numbers it
     const char* at = text.data();
     const char* const end = at + text.size();
     while (at < end && !out.failed()) {
@@ -134,16 +153,12 @@ std::optional<Counts> convertLines(std::string_view text, Sink& sink, LineReport
                 ++at;
             } while (at < end && *at == '\n');
             lines += static_cast<std::uint64_t>(at - first);
-            if constexpr (kCheck) {
-                number += static_cast<std::uint64_t>(at - first);
-            }
+            check.blankLines(static_cast<std::uint64_t>(at - first));
             continue;
         }
         const PlainLine plain = convertPlainLine(rest, out.room());
         if (plain.consumed != 0) { // nearly every line of a real file
-            if constexpr (kCheck) {
-                checkPlainLine(rest, plain, out.room(), number++, *reports);
-            }
+            check.plainLine(rest, plain, out.room());
             out.record(plain.written);
             out.flushIfFull();
             ++lines;
@@ -156,9 +171,7 @@ std::optional<Counts> convertLines(std::string_view text, Sink& sink, LineReport
         if (!content.empty() && content.back() == '\r') { // CR LF line end
             content.remove_suffix(1);
         }
-        if constexpr (kCheck) {
-            reports->check(number++, shapeOf(content));
-        }
+        check.otherLine(content);
         std::size_t size = content.size();
         if (std::memchr(content.data(), '\r', size) == nullptr) {
             convertLine(content, out);
@@ -176,7 +189,7 @@ std::optional<Counts> convertLines(std::string_view text, Sink& sink, LineReport
 
 class DiscardSink : public Sink {
   public:
-    bool write(std::string_view) override { return true; }
+    bool write(std::string_view /*bytes*/) override { return true; }
 };
 
 class StringSink : public Sink {
@@ -209,16 +222,19 @@ std::uint64_t getLineNum(std::size_t size, bool hasLineFeed) {
 }
 
 std::optional<Counts> convertText(std::string_view text, Sink& sink) {
-    return convertLines<false>(text, sink, nullptr);
+    NoCheck none;
+    return convertLines(text, sink, none);
 }
 
 std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports) {
-    return convertLines<true>(text, sink, &reports);
+    Check check(reports);
+    return convertLines(text, sink, check);
 }
 
 void checkText(std::string_view text, LineReports& reports) {
     DiscardSink sink;
-    convertLines<true>(text, sink, &reports);
+    Check check(reports);
+    convertLines(text, sink, check);
 }
 
 Conversion convertBytes(std::string_view source, LineReports* reports) {
