@@ -4,7 +4,9 @@
 # Prints, for each input, the median wall time of each program (runs
 # alternating), their ratio, peak resident memory (/usr/bin/time) and
 # instructions per source byte (callgrind), and checks quorvex's output
-# against the hashes in expected.sha256. --smoke uses tiny inputs and one run.
+# against the hashes in expected.sha256; on the stress input also quorvex's
+# time with its line check (QUORVEX_VERBOSE=1). --smoke uses tiny inputs and
+# one run.
 # Environment: QUORVEX_BENCH_RUNS (default 11) runs of each program a full
 # input; QUORVEX_BENCH_VERBOSE=1 prints every run's time.
 set -euo pipefail
@@ -58,11 +60,15 @@ printf '%-10s %11s | %11s %11s %7s | %9s %9s | %8s %8s | %s\n' input "bytes" "qu
 for name in "${inputs[@]}"; do
     src=$name.s19
     bytes=$(stat -c %s "$src")
-    q=() o=()
+    q=() o=() v=()
     for _ in $(seq "$runs"); do
         q+=("$(wall "$quorvex" "$src" q.s37)")
         o+=("$(wall objcopy -I srec -O srec --srec-forceS3 "$src" o.s37)")
+        if [ "$name" = stress ]; then
+            v+=("$(QUORVEX_VERBOSE=1 wall "$quorvex" "$src" q.s37)")
+        fi
     done
+    if [ "$name" = stress ]; then vt_stress=$(median "${v[@]}"); fi
     qt=$(median "${q[@]}") ot=$(median "${o[@]}")
     [ -n "${QUORVEX_BENCH_VERBOSE:-}" ] && echo "runs: quorvex ${q[*]} objcopy ${o[*]}"
     qm=$(rss "$quorvex" "$src" q.s37) om=$(rss objcopy -I srec -O srec --srec-forceS3 "$src" o.s37)
@@ -83,6 +89,8 @@ for name in "${inputs[@]}"; do
     rm -f q.s37 o.s37
 done
 
+printf '\nstress with QUORVEX_VERBOSE=1: %.1f ms\n' "$(awk -v t="$vt_stress" 'BEGIN { print t / 1000 }')"
+
 # The targets, checked on the full-size inputs only.
 [ "$scale" = full ] || exit "$status"
 verdict() { if awk "BEGIN { exit !($2) }"; then echo "met:     $1"; else echo "NOT MET: $1"; status=1; fi; }
@@ -90,6 +98,7 @@ echo
 verdict "stress: at least 5x faster than objcopy" "$ot_stress >= 5 * $qt_stress"
 verdict "stress: peak memory at most source + 16 MiB" "$qm_stress * 1024 <= $bytes_stress + 16 * 1048576"
 verdict "stress: at most 5 instructions per source byte" "$qi_stress <= 5 * $bytes_stress"
+verdict "stress: with QUORVEX_VERBOSE=1 at most 1.5x as long" "$vt_stress <= 1.5 * $qt_stress"
 verdict "image: at most 1/8 of objcopy's instructions" "8 * $qi_image <= $oi_image"
 verdict "linefeeds: peak memory at most source + 16 MiB" "$qm_linefeeds * 1024 <= $bytes_linefeeds + 16 * 1048576"
 verdict "linefeeds: says Converted 0/200000000 Lines" "\"$summary_linefeeds\" == \"Converted 0/200000000 Lines\""

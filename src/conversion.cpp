@@ -1,5 +1,6 @@
 #include "conversion.h"
 
+#include "check.h"
 #include "record/record.h"
 
 #include <algorithm>
@@ -105,6 +106,92 @@ std::size_t convertStrippedLine(std::string_view content, Writer& out) {
     return size;
 }
 
+// The conversion loop's view of the check: each line, as the loop meets it.
+// NoCheck does nothing, so that the plain run pays nothing.
+struct NoCheck {
+    void blankLines(std::uint64_t /*count*/) {}
+    void plainLine(std::string_view /*rest*/, const PlainLine& /*plain*/, const char* /*record*/) {}
+    void otherLine(std::string_view /*content*/) {}
+};
+
+class Check {
+  public:
+    explicit Check(LineReports& reports) : reports_(reports) {}
+
+    void blankLines(std::uint64_t count) { number_ += count; }
+
+    // A line the plain fast path took from `rest`; `record` is its widening,
+    // not yet taken by the writer. Only an unsound one needs the full check.
+    void plainLine(std::string_view rest, const PlainLine& plain, const char* record) {
+        const std::size_t end = plain.consumed - (rest[plain.consumed - 2] == '\r' ? 2 : 1);
+        const std::string_view line = rest.substr(0, end);
+        if (!soundPlainLine(line, std::string_view(record, plain.written))) {
+            reports_.check(number_, shapeOf(line));
+        }
+        ++number_;
+    }
+
+    // Any other line, without its line feed.
+    void otherLine(std::string_view content) { reports_.check(number_++, shapeOf(content)); }
+
+  private:
+    LineReports& reports_;
+    std::uint64_t number_ = 1; // of the next line, as an editor numbers it
+};
+
+template <class Checker>
+std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& check) {
+    Writer out(sink);
+    std::uint64_t lines = 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at < end && !out.failed()) {
+        const std::string_view rest(at, static_cast<std::size_t>(end - at));
+        if (*at == '\n') { // blank lines; hostile files hold millions
+            const char* const first = at;
+            do {
+                ++at;
+            } while (at < end && *at == '\n');
+            lines += static_cast<std::uint64_t>(at - first);
+            check.blankLines(static_cast<std::uint64_t>(at - first));
+            continue;
+        }
+        const PlainLine plain = convertPlainLine(rest, out.room());
+        if (plain.consumed != 0) { // nearly every line of a real file
+            check.plainLine(rest, plain, out.room());
+            out.record(plain.written);
+            out.flushIfFull();
+            ++lines;
+            at += plain.consumed;
+            continue;
+        }
+        const void* lf = std::memchr(at, '\n', rest.size());
+        const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
+        std::string_view content(at, static_cast<std::size_t>(stop - at));
+        if (!content.empty() && content.back() == '\r') { // CR LF line end
+            content.remove_suffix(1);
+        }
+        check.otherLine(content);
+        std::size_t size = content.size();
+        if (std::memchr(content.data(), '\r', size) == nullptr) {
+            convertLine(content, out);
+        } else {
+            size = convertStrippedLine(content, out);
+        }
+        lines += getLineNum(size, lf != nullptr);
+        at = lf == nullptr ? end : stop + 1;
+    }
+    if (!out.flush()) {
+        return std::nullopt;
+    }
+    return Counts{lines, out.written()};
+}
+
+class DiscardSink : public Sink {
+  public:
+    bool write(std::string_view /*bytes*/) override { return true; }
+};
+
 class StringSink : public Sink {
   public:
     explicit StringSink(std::string& out) : out_(out) {}
@@ -135,53 +222,27 @@ std::uint64_t getLineNum(std::size_t size, bool hasLineFeed) {
 }
 
 std::optional<Counts> convertText(std::string_view text, Sink& sink) {
-    Writer out(sink);
-    std::uint64_t lines = 0;
-    const char* at = text.data();
-    const char* const end = at + text.size();
-    while (at < end && !out.failed()) {
-        const std::string_view rest(at, static_cast<std::size_t>(end - at));
-        if (*at == '\n') { // blank lines; hostile files hold millions
-            const char* const first = at;
-            do {
-                ++at;
-            } while (at < end && *at == '\n');
-            lines += static_cast<std::uint64_t>(at - first);
-            continue;
-        }
-        const PlainLine plain = convertPlainLine(rest, out.room());
-        if (plain.consumed != 0) { // nearly every line of a real file
-            out.record(plain.written);
-            out.flushIfFull();
-            ++lines;
-            at += plain.consumed;
-            continue;
-        }
-        const void* lf = std::memchr(at, '\n', rest.size());
-        const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
-        std::string_view content(at, static_cast<std::size_t>(stop - at));
-        if (!content.empty() && content.back() == '\r') { // CR LF line end
-            content.remove_suffix(1);
-        }
-        std::size_t size = content.size();
-        if (std::memchr(content.data(), '\r', size) == nullptr) {
-            convertLine(content, out);
-        } else {
-            size = convertStrippedLine(content, out);
-        }
-        lines += getLineNum(size, lf != nullptr);
-        at = lf == nullptr ? end : stop + 1;
-    }
-    if (!out.flush()) {
-        return std::nullopt;
-    }
-    return Counts{lines, out.written()};
+    NoCheck none;
+    return convertLines(text, sink, none);
 }
 
-Conversion convertBytes(std::string_view source) {
+std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports) {
+    Check check(reports);
+    return convertLines(text, sink, check);
+}
+
+void checkText(std::string_view text, LineReports& reports) {
+    DiscardSink sink;
+    Check check(reports);
+    convertLines(text, sink, check);
+}
+
+Conversion convertBytes(std::string_view source, LineReports* reports) {
     Conversion result;
     StringSink sink(result.output);
-    result.counts = *convertText(source.substr(0, dataLength(source)), sink);
+    const std::string_view text = source.substr(0, dataLength(source));
+    result.counts =
+        reports == nullptr ? *convertText(text, sink) : *convertText(text, sink, *reports);
     return result;
 }
 

@@ -12,6 +12,8 @@
 
 namespace quorvex {
 
+class LineReports;
+
 // Lines are read in pieces of at most this many characters; a longer line
 // yields several pieces, each of which counts as a line of its own.
 inline constexpr std::size_t kPiece = 511;
@@ -38,11 +40,21 @@ struct Counts {
 // CR LF. Returns the counts; nullopt as soon as the sink fails.
 std::optional<Counts> convertText(std::string_view text, Sink& sink);
 
+// The same conversion, which also checks every line on the way and adds the
+// reported ones to `reports`, numbered as an editor numbers them. The records
+// written are exactly those of convertText().
+std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports);
+
+// Only the check: the lines of a source text (cut at its Ctrl-Z) that are to
+// be reported, before anything is written.
+void checkText(std::string_view text, LineReports& reports);
+
 // A whole run on bytes: what the destination receives and the two counts.
 struct Conversion {
     std::string output;
     Counts counts;
 };
-Conversion convertBytes(std::string_view source);
+// With `reports`, the lines are checked as well.
+Conversion convertBytes(std::string_view source, LineReports* reports = nullptr);
 
 } // namespace quorvex

@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include "check.h"
 #include "conversion.h"
 #include "destination.h"
 #include "explain.h"
@@ -142,10 +143,22 @@ int sayFailure(std::FILE* out, const char* message, int status, const Failure& w
     return status;
 }
 
+// Writes the reported source lines to standard error.
+void sayReports(const std::filesystem::path& fin, const LineReports& reports) {
+    for (const std::string& line : reports.text(quoted(fin))) {
+        writeErrorLine(line);
+    }
+}
+
 int convertFile(System& system, const std::filesystem::path& fin, const std::filesystem::path& fout,
                 std::FILE* out) {
     Destination dest(system, fout);
     std::optional<Counts> counts;
+    // QUORVEX_STRICT=1 refuses a source with reported lines; QUORVEX_VERBOSE=1
+    // reports them while converting.
+    const bool strict = envFlag("QUORVEX_STRICT");
+    const bool report = !strict && envFlag("QUORVEX_VERBOSE");
+    LineReports reports;
     {
         SourceText text;
         bool opened = false;
@@ -156,6 +169,13 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         if (!holdsData(text.view())) {
             return say(out, "No data!", kStopped);
         }
+        if (strict) {
+            checkText(text.view(), reports);
+            if (reports.total() != 0) {
+                sayReports(fin, reports);
+                return say(out, kReadError, kFailed);
+            }
+        }
         if (!dest.open()) {
             return sayFailure(out, "File Write Error", dest.noRoom() ? kFailed : kStopped,
                               dest.failure());
@@ -163,11 +183,12 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         if (dest.writesInto(text.id())) {
             text.keepOwnCopy(); // the records would overwrite what is still to be read
         }
-        counts = convertText(text.view(), dest);
+        counts = report ? convertText(text.view(), dest, reports) : convertText(text.view(), dest);
     } // the source is no longer read: unmapped
     if (!counts || !dest.commit()) {
         return sayFailure(out, "File Write Error", kFailed, dest.failure());
     }
+    sayReports(fin, reports);
     for (const Failure& note : dest.notes()) {
         explainFailure(note);
     }

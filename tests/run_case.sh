@@ -3,11 +3,13 @@
 #   args    the command-line arguments, one a line (none when empty)
 #   before/ the files the run starts with (absent: an empty folder)
 #   stdout  the exact console text
-#   status  the exit status (standard error must stay empty)
+#   status  the exit status
 #   after/  every file the folder must hold afterwards, byte for byte, and no other
+#   env     optional: VAR=value lines, set for the run (else no QUORVEX_ variable is)
+#   stderr  optional: the exact text on standard error (absent: it must stay empty)
 # usage: run_case.sh CASE COMMAND...   (COMMAND is the program, perhaps behind an emulator)
 set -u
-unset QUORVEX_VERBOSE
+unset QUORVEX_VERBOSE QUORVEX_STRICT
 case_dir=$(cd "$1" && pwd) || exit 1
 shift
 tmp=$(mktemp -d) || exit 1
@@ -17,11 +19,17 @@ mkdir "$tmp/run" "$tmp/after"
 [ -d "$case_dir/after" ] && cp -R "$case_dir/after/." "$tmp/after/"
 args=()
 mapfile -t args <"$case_dir/args"
+vars=()
+[ -f "$case_dir/env" ] && mapfile -t vars <"$case_dir/env"
 
-(cd "$tmp/run" && "$@" "${args[@]}") >"$tmp/stdout" 2>"$tmp/stderr"
+(cd "$tmp/run" && env "${vars[@]}" "$@" "${args[@]}") >"$tmp/stdout" 2>"$tmp/stderr"
 status=$?
 # A Windows console writes CR LF; the messages themselves hold no CR.
-[ -n "${QUORVEX_CONSOLE_CRLF:-}" ] && tr -d '\r' <"$tmp/stdout" >"$tmp/stdout.lf" && mv "$tmp/stdout.lf" "$tmp/stdout"
+if [ -n "${QUORVEX_CONSOLE_CRLF:-}" ]; then
+    for stream in stdout stderr; do
+        tr -d '\r' <"$tmp/$stream" >"$tmp/$stream.lf" && mv "$tmp/$stream.lf" "$tmp/$stream"
+    done
+fi
 
 failed=0
 complain() { echo "FAIL: $*"; failed=1; }
@@ -31,8 +39,14 @@ if ! cmp -s "$tmp/stdout" "$case_dir/stdout"; then
     complain "console text differs:"
     diff <(od -c "$case_dir/stdout") <(od -c "$tmp/stdout") | head -20
 fi
-# Nothing ever goes to standard error unless asked for.
-[ -s "$tmp/stderr" ] && complain "standard error held: $(cat "$tmp/stderr")"
+if [ -f "$case_dir/stderr" ]; then
+    if ! cmp -s "$tmp/stderr" "$case_dir/stderr"; then
+        complain "standard error differs (< expected, > found):"
+        diff "$case_dir/stderr" "$tmp/stderr" | head -20
+    fi
+elif [ -s "$tmp/stderr" ]; then # nothing goes there unless asked for
+    complain "standard error held: $(cat "$tmp/stderr")"
+fi
 listing() { (cd "$1" && find . -mindepth 1 | LC_ALL=C sort); }
 if ! diff <(listing "$tmp/after") <(listing "$tmp/run") >"$tmp/listing.diff"; then
     complain "the folder holds other files than expected (< expected, > found):"

@@ -1,5 +1,6 @@
 #include "properties.h"
 
+#include "check.h"
 #include "conversion.h"
 #include "record/record.h"
 
@@ -16,6 +17,7 @@ namespace {
 constexpr std::size_t kModelPiece = 511;     // characters in a line piece
 constexpr std::size_t kModelSplitLine = 514; // the longest S1 line split in two: 252 data bytes
 constexpr std::size_t kRecordRoom = 516;     // the longest piece widened, 515, and its NUL
+constexpr std::size_t kLongestRecord = 514;  // count FF and its 255 bytes
 
 bool splitsInTwo(std::string_view line) {
     return line.size() > kModelPiece && line.size() <= kModelSplitLine && line[1] == '1';
@@ -80,11 +82,51 @@ struct Expected {
     bool split;
 };
 
+// An S1 or S9 record the conversion takes as it is: mark S, type 1 or 9, an
+// even number of hex digits, its count of at least 3 bytes and its checksum
+// right, short enough to be one piece unless it is an S1 line split in two.
+bool soundRecord(std::string_view line) {
+    const std::size_t size = line.size();
+    if (size < 10 || size > kLongestRecord || (line[0] != 'S' && line[0] != 's') ||
+        (line[1] != '1' && line[1] != '9') || size % 2 != 0 ||
+        !std::all_of(line.begin() + 2, line.end(), isHex) || byteAt(line, 2) != (size - 4) / 2 ||
+        (line[1] == '9' && size > kModelPiece)) {
+        return false;
+    }
+    unsigned sum = 0;
+    for (std::size_t at = 2; at < size; at += 2) {
+        sum += byteAt(line, at);
+    }
+    return sum % 256 == 255;
+}
+
+// Whether the check reports a line: every S2 and S3 record; any other line
+// only if a piece of it is selected, and then if it is no sound record, or,
+// when only a piece after the first is selected, if it is too long for one.
+bool reported(std::string_view line) {
+    if (line.size() >= 2 && (line[0] == 'S' || line[0] == 's') &&
+        (line[1] == '2' || line[1] == '3')) {
+        return true;
+    }
+    bool selected = false;
+    for (std::size_t at = 1; at < line.size(); at += kModelPiece) {
+        selected = selected || line[at] == '1' || line[at] == '9';
+    }
+    if (!selected) {
+        return false;
+    }
+    if (line[1] == '1' || line[1] == '9') {
+        return !soundRecord(line);
+    }
+    return line.size() > kLongestRecord;
+}
+
 // The text reading rules and the cutting into pieces, written plainly.
 struct Model {
     std::string text; // cut at the first Ctrl-Z, carriage returns dropped
     std::uint64_t lines = 0;
     std::vector<Expected> records;
+    std::vector<std::uint64_t> reported; // line numbers, counted by line feeds from 1
 };
 
 void modelLine(std::string_view line, bool hasLineFeed, Model& model) {
@@ -120,10 +162,13 @@ Model modelOf(std::string_view source) {
     }
     const std::string_view text = model.text;
     std::size_t at = 0;
-    while (at < text.size()) {
+    for (std::uint64_t number = 1; at < text.size(); ++number) {
         const std::size_t lf = text.find('\n', at);
         const std::size_t end = lf == std::string_view::npos ? text.size() : lf;
         modelLine(text.substr(at, end - at), lf != std::string_view::npos, model);
+        if (reported(text.substr(at, end - at))) {
+            model.reported.push_back(number);
+        }
         at = end + 1;
     }
     return model;
@@ -177,6 +222,39 @@ std::string withCarriageReturns(std::string_view source) {
 bool sameResult(const Conversion& one, const Conversion& other) {
     return one.output == other.output && one.counts.lines == other.counts.lines &&
            one.counts.written == other.counts.written;
+}
+
+// The reported lines against the model's, and the checked conversion's
+// records against the plain one's.
+std::string compareReports(std::string_view source, const Conversion& plain, const Model& model) {
+    LineReports reports;
+    if (!sameResult(convertBytes(source, &reports), plain)) {
+        return "checking the lines changed the conversion";
+    }
+    const auto& shown = reports.shown();
+    const std::size_t wanted = std::min(model.reported.size(), LineReports::kShown);
+    bool same = reports.total() == model.reported.size() && shown.size() == wanted;
+    for (std::size_t i = 0; same && i < wanted; ++i) {
+        same = shown[i].line == model.reported[i] && !describe(shown[i].problem).empty();
+    }
+    if (!same) {
+        std::string got;
+        for (const auto& entry : shown) {
+            got += " " + std::to_string(entry.line);
+        }
+        std::string want;
+        for (std::size_t i = 0; i < wanted; ++i) {
+            want += " " + std::to_string(model.reported[i]);
+        }
+        return std::to_string(reports.total()) + " lines reported (" + got +
+               " ), the model gives " + std::to_string(model.reported.size()) + " (" + want + " )";
+    }
+    LineReports checked;
+    checkText(model.text, checked);
+    if (checked.total() != reports.total()) {
+        return "checkText() and the checked conversion report different lines";
+    }
+    return {};
 }
 
 // convert() on a record text; `content` is the text without its line feed.
@@ -293,6 +371,13 @@ std::string checkConversion(std::string_view source) {
         if (!problem.empty()) {
             return "record " + std::to_string(i + 1) + ": " + problem;
         }
+    }
+    if (std::string problem = compareReports(source, result, model); !problem.empty()) {
+        return "check: " + problem;
+    }
+    if (std::string problem = compareReports(withCarriageReturns(source), result, model);
+        !problem.empty()) {
+        return "check, carriage returns put in: " + problem;
     }
     if (!sameResult(convertBytes(withCarriageReturns(source)), result)) {
         return "carriage returns put into the source changed the result";
