@@ -7,6 +7,8 @@
 #   after/  every file the folder must hold afterwards, byte for byte, and no other
 # usage: run_case.sh CASE COMMAND...   (COMMAND is the program, perhaps behind an emulator)
 set -u
+# shellcheck source=SCRIPTDIR/lib.sh
+. "$(dirname "$0")/lib.sh"
 unset QUORVEX_VERBOSE
 case_dir=$(cd "$1" && pwd) || exit 1
 shift
@@ -22,9 +24,6 @@ mapfile -t args <"$case_dir/args"
 status=$?
 # A Windows console writes CR LF; the messages themselves hold no CR.
 [ -n "${QUORVEX_CONSOLE_CRLF:-}" ] && tr -d '\r' <"$tmp/stdout" >"$tmp/stdout.lf" && mv "$tmp/stdout.lf" "$tmp/stdout"
-
-failed=0
-complain() { echo "FAIL: $*"; failed=1; }
 
 [ "$status" = "$(cat "$case_dir/status")" ] || complain "exit status $status, expected $(cat "$case_dir/status")"
 if ! cmp -s "$tmp/stdout" "$case_dir/stdout"; then
