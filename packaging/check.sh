@@ -43,8 +43,8 @@ section "checksums"
 version=$(sed -n 's/^#define QUORVEX_VERSION "\(.*\)"$/\1/p' \
     "${clones[0]}/build/release-linux-x86_64/generated/version.h")
 epoch=$(git -C "$root" log -1 --format=%ct)
-expected=(quorvex-$version-linux-aarch64.tar.gz quorvex-$version-linux-x86_64.tar.gz
-          quorvex-$version-windows-x64.zip quorvex_${version}_amd64.deb quorvex_${version}_arm64.deb)
+expected=("quorvex-$version-linux-aarch64.tar.gz" "quorvex-$version-linux-x86_64.tar.gz"
+          "quorvex-$version-windows-x64.zip" "quorvex_${version}_amd64.deb" "quorvex_${version}_arm64.deb")
 [ "$(cut -d' ' -f3 "$dist/SHA256SUMS" | sort)" = "$(printf '%s\n' "${expected[@]}")" ] ||
     complain "SHA256SUMS covers other files than the packages"
 [ "$(ls "$dist" | sort)" = "$(printf '%s\n' SHA256SUMS "${expected[@]}" | sort)" ] ||
