@@ -21,10 +21,6 @@ std::size_t dataLength(std::string_view bytes);
 // True when a source text holds a line at all: any byte but a carriage return.
 bool holdsData(std::string_view text);
 
-// Number of pieces a line of `size` characters (carriage returns dropped,
-// line feed not included) counts as.
-std::uint64_t getLineNum(std::size_t size, bool hasLineFeed);
-
 // Takes the destination's bytes in order.
 class Sink {
   public:
