@@ -55,6 +55,7 @@ instructions() {
 per_byte() { awk -v i="$1" -v b="$2" 'BEGIN { printf "%.2f", i / b }'; }
 
 status=0
+declare -A q_time o_time q_mem q_ins o_ins size said # by input, for the targets
 printf '%-10s %11s | %11s %11s %7s | %9s %9s | %8s %8s | %s\n' input "bytes" "quorvex ms" "objcopy ms" ratio \
     "q. MiB" "o. MiB" "q. ins/B" "o. ins/B" output
 for name in "${inputs[@]}"; do
@@ -68,7 +69,7 @@ for name in "${inputs[@]}"; do
             v+=("$(QUORVEX_VERBOSE=1 wall "$quorvex" "$src" q.s37)")
         fi
     done
-    if [ "$name" = stress ]; then vt_stress=$(median "${v[@]}"); fi
+    if [ "$name" = stress ]; then verbose_time=$(median "${v[@]}"); fi
     qt=$(median "${q[@]}") ot=$(median "${o[@]}")
     [ -n "${QUORVEX_BENCH_VERBOSE:-}" ] && echo "runs: quorvex ${q[*]} objcopy ${o[*]}"
     qm=$(rss "$quorvex" "$src" q.s37) om=$(rss objcopy -I srec -O srec --srec-forceS3 "$src" o.s37)
@@ -85,21 +86,23 @@ for name in "${inputs[@]}"; do
         "$([ "$ot" = fails ] && echo fails || awk -v t="$ot" 'BEGIN { printf "%.1f", t / 1000 }')" "$ratio" \
         "$(awk -v k="$qm" 'BEGIN { print k / 1024 }')" "$(awk -v k="$om" 'BEGIN { print k / 1024 }')" \
         "$(per_byte "$qi" "$bytes")" "$(per_byte "$oi" "$bytes")" "$check"
-    eval "qt_$name=$qt ot_$name=$ot qm_$name=$qm qi_$name=$qi oi_$name=$oi bytes_$name=$bytes summary_$name=\"$summary\""
+    q_time[$name]=$qt o_time[$name]=$ot q_mem[$name]=$qm q_ins[$name]=$qi o_ins[$name]=$oi
+    size[$name]=$bytes said[$name]=$summary
     rm -f q.s37 o.s37
 done
 
-printf '\nstress with QUORVEX_VERBOSE=1: %.1f ms\n' "$(awk -v t="$vt_stress" 'BEGIN { print t / 1000 }')"
+printf '\nstress with QUORVEX_VERBOSE=1: %.1f ms\n' "$(awk -v t="$verbose_time" 'BEGIN { print t / 1000 }')"
 
 # The targets, checked on the full-size inputs only.
 [ "$scale" = full ] || exit "$status"
 verdict() { if awk "BEGIN { exit !($2) }"; then echo "met:     $1"; else echo "NOT MET: $1"; status=1; fi; }
 echo
-verdict "stress: at least 5x faster than objcopy" "$ot_stress >= 5 * $qt_stress"
-verdict "stress: peak memory at most source + 16 MiB" "$qm_stress * 1024 <= $bytes_stress + 16 * 1048576"
-verdict "stress: at most 5 instructions per source byte" "$qi_stress <= 5 * $bytes_stress"
-verdict "stress: with QUORVEX_VERBOSE=1 at most 1.5x as long" "$vt_stress <= 1.5 * $qt_stress"
-verdict "image: at most 1/8 of objcopy's instructions" "8 * $qi_image <= $oi_image"
-verdict "linefeeds: peak memory at most source + 16 MiB" "$qm_linefeeds * 1024 <= $bytes_linefeeds + 16 * 1048576"
-verdict "linefeeds: says Converted 0/200000000 Lines" "\"$summary_linefeeds\" == \"Converted 0/200000000 Lines\""
+verdict "stress: at least 5x faster than objcopy" "${o_time[stress]} >= 5 * ${q_time[stress]}"
+verdict "stress: peak memory at most source + 16 MiB" "${q_mem[stress]} * 1024 <= ${size[stress]} + 16 * 1048576"
+verdict "stress: at most 5 instructions per source byte" "${q_ins[stress]} <= 5 * ${size[stress]}"
+verdict "stress: with QUORVEX_VERBOSE=1 at most 1.5x as long" "$verbose_time <= 1.5 * ${q_time[stress]}"
+verdict "image: at most 1/8 of objcopy's instructions" "8 * ${q_ins[image]} <= ${o_ins[image]}"
+verdict "linefeeds: peak memory at most source + 16 MiB" \
+    "${q_mem[linefeeds]} * 1024 <= ${size[linefeeds]} + 16 * 1048576"
+verdict "linefeeds: says Converted 0/200000000 Lines" "\"${said[linefeeds]}\" == \"Converted 0/200000000 Lines\""
 exit "$status"

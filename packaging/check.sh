@@ -9,6 +9,10 @@
 # usage: packaging/check.sh     (from anywhere in a clone)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=SCRIPTDIR/release.conf
+. "$root/packaging/release.conf"
+# shellcheck source=SCRIPTDIR/../tests/lib.sh
+. "$root/tests/lib.sh"
 tmp=$(mktemp -d) || exit 1
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
@@ -20,8 +24,6 @@ cleanup() {
 trap cleanup EXIT
 export LC_ALL=C
 
-failed=0
-complain() { echo "FAIL: $*"; failed=1; }
 section() { echo "== $*"; }
 
 section "release.sh in two clones"
@@ -40,11 +42,10 @@ fi
 
 section "checksums"
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || complain "SHA256SUMS does not match"
-version=$(sed -n 's/^#define QUORVEX_VERSION "\(.*\)"$/\1/p' \
-    "${clones[0]}/build/release-linux-x86_64/generated/version.h")
+read -r arch _ <<<"${linux_targets[0]}"
+version=$(version_of "${clones[0]}/build/release-linux-$arch")
 epoch=$(git -C "$root" log -1 --format=%ct)
-expected=(quorvex-$version-linux-aarch64.tar.gz quorvex-$version-linux-x86_64.tar.gz
-          quorvex-$version-windows-x64.zip quorvex_${version}_amd64.deb quorvex_${version}_arm64.deb)
+mapfile -t expected < <(packages | sort)
 [ "$(cut -d' ' -f3 "$dist/SHA256SUMS" | sort)" = "$(printf '%s\n' "${expected[@]}")" ] ||
     complain "SHA256SUMS covers other files than the packages"
 [ "$(ls "$dist" | sort)" = "$(printf '%s\n' SHA256SUMS "${expected[@]}" | sort)" ] ||
@@ -60,8 +61,9 @@ listing() {
 }
 docs=(share/doc/quorvex/CHANGELOG.md share/doc/quorvex/LICENSE share/doc/quorvex/README.md
       share/doc/quorvex/THIRD-PARTY-NOTICES)
-for arch in x86_64 aarch64; do
-    name=quorvex-$version-linux-$arch
+for target in "${linux_targets[@]}"; do
+    read -r arch _ <<<"$target"
+    name=$(tarball_name "$arch")
     tar -tzf "$dist/$name.tar.gz" | grep -v '/$' |
         listing "$name.tar.gz" "${docs[@]/#/$name/}" "$name/bin/quorvex" "$name/share/man/man1/quorvex.1"
     # Owners and times are fixed: root, and the commit's time.
@@ -70,26 +72,27 @@ for arch in x86_64 aarch64; do
                                                          END { exit bad }' ||
         complain "$name.tar.gz: an entry is not root's or not dated as the commit"
 done
-unzip -Z1 "$dist/quorvex-$version-windows-x64.zip" |
-    listing "the zip" quorvex-$version/{quorvex.exe,README.md,LICENSE,CHANGELOG.md,THIRD-PARTY-NOTICES}
+zip=$dist/$(zip_name) folder=$(zip_folder)
+unzip -Z1 "$zip" | listing "the zip" "$folder"/{quorvex.exe,README.md,LICENSE,CHANGELOG.md,THIRD-PARTY-NOTICES}
 # The PE header's time stamp (at offset 8 of the header that offset 60 names).
 exe=$tmp/quorvex.exe
-unzip -p "$dist/quorvex-$version-windows-x64.zip" "quorvex-$version/quorvex.exe" >"$exe"
+unzip -p "$zip" "$folder/quorvex.exe" >"$exe"
 header=$(od -An -tu4 -j60 -N4 "$exe")
 [ "$(od -An -tu4 -j$((header + 8)) -N4 "$exe" | tr -d ' ')" = 0 ] ||
     complain "quorvex.exe carries a time stamp"
 
-for arch in amd64 arm64; do
-    deb=$dist/quorvex_${version}_$arch.deb
+for target in "${linux_targets[@]}"; do
+    read -r _ arch _ <<<"$target"
+    deb=$dist/$(deb_name "$arch")
     dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | listing "quorvex_$arch.deb" \
         ./usr/bin/quorvex ./usr/share/man/man1/quorvex.1.gz ./usr/share/doc/quorvex/README.md.gz \
         ./usr/share/doc/quorvex/changelog.gz ./usr/share/doc/quorvex/copyright \
         ./usr/share/doc/quorvex/THIRD-PARTY-NOTICES \
         ./usr/share/lintian/overrides/quorvex
-    [ "$(dpkg-deb -f "$deb" Package Version Architecture)" = \
-        "$(printf 'Package: quorvex\nVersion: %s\nArchitecture: %s' "$version" "$arch")" ] ||
-        complain "$arch.deb: wrong package, version or architecture"
-    for field in Section Priority Maintainer Installed-Size Description; do
+    [ "$(dpkg-deb -f "$deb" Package Version Architecture Maintainer)" = \
+        "$(printf 'Package: quorvex\nVersion: %s\nArchitecture: %s\nMaintainer: %s' "$version" "$arch" \
+            "$maintainer")" ] || complain "$arch.deb: wrong package, version, architecture or maintainer"
+    for field in Section Priority Installed-Size Description; do
         [ -n "$(dpkg-deb -f "$deb" "$field")" ] || complain "$arch.deb: no $field"
     done
     [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 2 ] ||
@@ -106,20 +109,18 @@ grep -q '^O: ' "$tmp/lintian" || complain "lintian saw no override: is the stati
 section "the packaged binaries convert the example"
 unpacked=$tmp/unpacked
 mkdir -p "$unpacked"
-for arch in x86_64 aarch64; do
-    tar -xzf "$dist/quorvex-$version-linux-$arch.tar.gz" -C "$unpacked"
+for target in "${linux_targets[@]}"; do
+    read -r arch debian_arch _ <<<"$target"
+    tar -xzf "$dist/$(tarball_name "$arch").tar.gz" -C "$unpacked"
+    dpkg-deb -x "$dist/$(deb_name "$debian_arch")" "$unpacked/$debian_arch"
+    cmp -s "$unpacked/$debian_arch/usr/bin/quorvex" "$unpacked/$(tarball_name "$arch")/bin/quorvex" ||
+        complain "the $debian_arch .deb's binary is not the tarball's"
 done
-dpkg-deb -x "$dist/quorvex_${version}_amd64.deb" "$unpacked/amd64"
-dpkg-deb -x "$dist/quorvex_${version}_arm64.deb" "$unpacked/arm64"
-unzip -q "$dist/quorvex-$version-windows-x64.zip" -d "$unpacked/windows"
-cmp -s "$unpacked/amd64/usr/bin/quorvex" "$unpacked/quorvex-$version-linux-x86_64/bin/quorvex" ||
-    complain "the amd64 .deb's binary is not the tarball's"
-cmp -s "$unpacked/arm64/usr/bin/quorvex" "$unpacked/quorvex-$version-linux-aarch64/bin/quorvex" ||
-    complain "the arm64 .deb's binary is not the tarball's"
+unzip -q "$zip" -d "$unpacked/windows"
 
 mkdir -p "$WINEPREFIX" && timeout 300 "$wine" wineboot --init >/dev/null 2>&1
 objcopy -I srec -O binary "$root/examples/firmware.s19" "$tmp/want.bin" || exit 1
-runs=0
+first= # the first platform, whose records the others must match
 # convert PLATFORM COMMAND...: runs the example and its usage text through
 # COMMAND, two minutes at most, and checks what it says, writes and exits with.
 convert() {
@@ -135,15 +136,21 @@ convert() {
         cmp -s "$tmp/want.bin" "$work/got.bin" || complain "$platform: objcopy reads other data"
     [ "$(cd "$work" && timeout 120 "$@" | tr -d '\r' | tail -n 3 | head -n 1)" = "quorvex $version" ] ||
         complain "$platform: the usage text does not name quorvex $version"
-    if ((runs++)); then
-        cmp -s "$tmp/run-linux-x86_64/firmware.s37" "$work/firmware.s37" ||
-            complain "$platform: other records than on Linux x86-64"
+    if [ -z "$first" ]; then
+        first=$platform
+    else
+        cmp -s "$tmp/run-$first/firmware.s37" "$work/firmware.s37" ||
+            complain "$platform: other records than on $first"
     fi
     echo "$platform: $said"
 }
-convert linux-x86_64 "$unpacked/quorvex-$version-linux-x86_64/bin/quorvex"
-convert linux-aarch64 qemu-aarch64 "$unpacked/quorvex-$version-linux-aarch64/bin/quorvex"
-convert windows-x64 "$wine" "$unpacked/windows/quorvex-$version/quorvex.exe"
+for target in "${linux_targets[@]}"; do
+    read -r arch _ _ emulator <<<"$target"
+    runner=()
+    [ "$emulator" = - ] || runner=("$emulator")
+    convert "linux-$arch" "${runner[@]}" "$unpacked/$(tarball_name "$arch")/bin/quorvex"
+done
+convert windows-x64 "$wine" "$unpacked/windows/$folder/quorvex.exe"
 
 section "packages"
 (cd "$dist" && for file in "${expected[@]}"; do

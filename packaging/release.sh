@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the release packages of the commit checked out into dist/:
 #   quorvex-V-windows-x64.zip        quorvex-V/ with quorvex.exe and the documents
-#   quorvex-V-linux-x86_64.tar.gz    static binary, manual page and documents,
-#   quorvex-V-linux-aarch64.tar.gz     laid out as 'cmake --install' lays them out
-#   quorvex_V_amd64.deb, quorvex_V_arm64.deb
+#   quorvex-V-linux-ARCH.tar.gz      static binary, manual page and documents,
+#                                    laid out as 'cmake --install' lays them out
+#   quorvex_V_DEBIAN-ARCH.deb
 #   SHA256SUMS
+# for the targets of release.conf (x86_64/amd64, aarch64/arm64).
 # The same commit gives the same bytes, whatever the clone's path and time:
 # every date is the last commit's (SOURCE_DATE_EPOCH), paths are mapped out of
 # the binaries, and archives are sorted with fixed owners.
@@ -14,6 +15,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+# shellcheck source=SCRIPTDIR/release.conf
+. packaging/release.conf
 
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
     echo "release.sh: the clone has uncommitted changes; packages must be those of a commit" >&2
@@ -23,7 +26,6 @@ SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
 export TZ=UTC LC_ALL=C
 umask 022
-maintainer='quorvex authors <quorvex@example.org>'
 jobs=${QUORVEX_RELEASE_JOBS:-2}
 
 rm -rf dist build/release-*
@@ -43,11 +45,15 @@ build() {
     cmake --build "build/release-$name" -j "$jobs" >/dev/null
     cmake --install "build/release-$name" --prefix "$stage/$name" >/dev/null
 }
-build linux-x86_64 -s
-build linux-aarch64 -s --toolchain cmake/aarch64-linux-gnu.cmake
-build windows-x64 "-s -Wl,--no-insert-timestamp" --toolchain cmake/mingw-w64-x86_64.cmake
+for target in "${linux_targets[@]}"; do
+    read -r arch _ toolchain _ <<<"$target"
+    options=()
+    [ "$toolchain" = - ] || options=(--toolchain "$toolchain")
+    build "linux-$arch" -s "${options[@]}"
+done
+build windows-x64 "-s -Wl,--no-insert-timestamp" --toolchain "$windows_toolchain"
 
-version=$(sed -n 's/^#define QUORVEX_VERSION "\(.*\)"$/\1/p' build/release-linux-x86_64/generated/version.h)
+version=$(version_of "build/release-linux-$arch") # any build's
 [ -n "$version" ] || { echo "release.sh: no version in the build" >&2; exit 1; }
 grep -q "^## \[$version\] - " CHANGELOG.md ||
     { echo "release.sh: CHANGELOG.md has no entry for $version" >&2; exit 1; }
@@ -63,8 +69,9 @@ tarball() { # tarball FOLDER ARCHIVE: FOLDER of the stage, as ARCHIVE.tar.gz
 
 # Linux tarballs: the install tree under quorvex-V-linux-ARCH/, the binary
 # without the compiler's name and version (.comment), which it does not need.
-for arch in x86_64 aarch64; do
-    name=quorvex-$version-linux-$arch
+for target in "${linux_targets[@]}"; do
+    read -r arch _ <<<"$target"
+    name=$(tarball_name "$arch")
     mv "$stage/linux-$arch" "$stage/$name"
     objcopy=$(sed -n 's/^CMAKE_OBJCOPY:FILEPATH=//p' "build/release-linux-$arch/CMakeCache.txt")
     "$objcopy" --remove-section=.comment "$stage/$name/bin/quorvex"
@@ -73,12 +80,11 @@ done
 
 # Windows zip: quorvex-V/ with the program and the documents, no folders
 # beneath; zip stores local times, hence TZ=UTC.
-folder=$stage/zip/quorvex-$version
+folder=$stage/zip/$(zip_folder)
 mkdir -p "$folder"
 cp "$stage/windows-x64/bin/quorvex.exe" "$stage/windows-x64/share/doc/quorvex/"* "$folder/"
 settle "$stage/zip"
-(cd "$stage/zip" && find "quorvex-$version" -type f | sort |
-    zip -q -X -D -9 "$root/dist/quorvex-$version-windows-x64.zip" -@)
+(cd "$stage/zip" && find "$(zip_folder)" -type f | sort | zip -q -X -D -9 "$root/dist/$(zip_name)" -@)
 
 # Debian packages, built by hand: the binary of the tarball, the manual page
 # and changelog compressed, the licence as a machine-readable copyright file.
@@ -104,15 +110,16 @@ debian() { # debian ARCH FROM: a .deb for Debian's ARCH from the stage's FROM/
     local size
     size=$(find "$tree/usr" -type f -printf '%s\n' | awk '{ k += int(($1 + 1023) / 1024) } END { print k }')
     sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@INSTALLED_SIZE@/$size/" \
-        packaging/debian/control >"$tree/DEBIAN/control"
+        -e "s|@MAINTAINER@|$maintainer|" packaging/debian/control >"$tree/DEBIAN/control"
     (cd "$tree" && find usr -type f | sort | xargs md5sum >DEBIAN/md5sums)
     chmod -R u=rwX,go=rX "$tree"
     settle "$tree"
-    dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$tree" \
-        "dist/quorvex_${version}_$arch.deb" >/dev/null
+    dpkg-deb --root-owner-group -Zxz --threads-max=1 --build "$tree" "dist/$(deb_name "$arch")" >/dev/null
 }
-debian amd64 "quorvex-$version-linux-x86_64"
-debian arm64 "quorvex-$version-linux-aarch64"
+for target in "${linux_targets[@]}"; do
+    read -r arch debian_arch _ <<<"$target"
+    debian "$debian_arch" "$(tarball_name "$arch")"
+done
 
 (cd dist && sha256sum -- *.zip *.tar.gz *.deb >SHA256SUMS)
 ls -l dist

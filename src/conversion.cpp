@@ -106,6 +106,12 @@ std::size_t convertStrippedLine(std::string_view content, Writer& out) {
     return size;
 }
 
+// Number of pieces a line of `size` characters (carriage returns dropped,
+// line feed not included) counts as.
+std::uint64_t getLineNum(std::size_t size, bool hasLineFeed) {
+    return (size + (hasLineFeed ? 1 : 0) + kPiece - 1) / kPiece;
+}
+
 // The conversion loop's view of the check: each line, as the loop meets it.
 // NoCheck does nothing, so that the plain run pays nothing.
 struct NoCheck {
@@ -215,10 +221,6 @@ std::size_t dataLength(std::string_view bytes) {
 
 bool holdsData(std::string_view text) {
     return text.find_first_not_of('\r') != std::string_view::npos;
-}
-
-std::uint64_t getLineNum(std::size_t size, bool hasLineFeed) {
-    return (size + (hasLineFeed ? 1 : 0) + kPiece - 1) / kPiece;
 }
 
 std::optional<Counts> convertText(std::string_view text, Sink& sink) {

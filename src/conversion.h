@@ -25,10 +25,6 @@ std::size_t dataLength(std::string_view bytes);
 // True when a source text holds a line at all: any byte but a carriage return.
 bool holdsData(std::string_view text);
 
-// Number of pieces a line of `size` characters (carriage returns dropped,
-// line feed not included) counts as.
-std::uint64_t getLineNum(std::size_t size, bool hasLineFeed);
-
 struct Counts {
     std::uint64_t lines = 0;   // line pieces read
     std::uint64_t written = 0; // records written

@@ -1,5 +1,5 @@
 // Holds a file open for a while, as a loader, a viewer or a virus scanner
-// does, for the Windows checks in failures.sh.
+// does, for the Windows checks in tests/failures/.
 // usage: hold FILE SHARE SECONDS
 //   SHARE: what other programs may do meanwhile, any of r (read), w (write)
 //   and d (delete), or none. Prints "held" once the file is open.

@@ -1,28 +1,44 @@
 #!/usr/bin/env bash
-# Static checks, each failing on any finding: clang-tidy on src/ under the
-# committed .clang-tidy, for Linux and for Windows, and cppcheck on all code.
+# Static checks, each failing on any finding: clang-tidy under the committed
+# .clang-tidy on every file of src/ that a build compiles, as the compile
+# database says, for Linux (BUILD's) and for Windows (a MinGW-w64
+# configuration's, made in BUILD/windows-database); cppcheck on all code; and
+# ShellCheck on every shell script.
 # usage: lint.sh BUILD    (BUILD holds the compile_commands.json of a build)
 set -uo pipefail
-build=$1
+build=$(cd "$1" && pwd -P) || exit 1
 # clang-tidy counts the warnings it hides in system headers on stderr: drop that.
 exec 2> >(grep -v 'warnings\? generated\.$' >&2)
 cd "$(dirname "$0")/.." || exit 1
+root=$(pwd -P)
 failed=0
 
+# tidy DATABASE [CLANG-TIDY OPTIONS...]: clang-tidy on the database's files of src/.
+tidy() {
+    local database=$1 sources=()
+    shift
+    mapfile -t sources < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$database/compile_commands.json" |
+        grep "^$root/src/" | sort -u)
+    ((${#sources[@]})) || { echo "FAIL: $database/compile_commands.json names no file of src/"; return 1; }
+    echo "${sources[@]#"$root/"}"
+    clang-tidy --quiet -p "$database" "$@" "${sources[@]}"
+}
+
 echo "== clang-tidy, Linux sources"
-clang-tidy --quiet -p "$build" src/main.cpp src/run.cpp src/conversion.cpp \
-    src/platform_posix.cpp src/record/record.cpp || failed=1
+tidy "$build" || failed=1
 
 echo "== clang-tidy, Windows sources"
 mingw=x86_64-w64-mingw32-g++-posix
 if command -v "$mingw" >/dev/null; then
+    windows=$build/windows-database
+    cmake -S . -B "$windows" --toolchain cmake/mingw-w64-x86_64.cmake -DBUILD_TESTING=OFF \
+        -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null || failed=1
     # clang finds MinGW's C headers by the target, but not its C++ library's.
-    cxx_includes=()
+    options=(--extra-arg=--target=x86_64-w64-mingw32)
     while read -r dir; do
-        cxx_includes+=(-isystem "$dir")
+        options+=("--extra-arg=-isystem$dir")
     done < <("$mingw" -E -x c++ -v - </dev/null 2>&1 | grep -E '^ .*/include/c\+\+')
-    clang-tidy --quiet src/platform_windows.cpp src/main.cpp -- \
-        --target=x86_64-w64-mingw32 -std=c++17 -Isrc "${cxx_includes[@]}" || failed=1
+    tidy "$windows" "${options[@]}" || failed=1
 else
     echo "SKIP: $mingw is not installed"
 fi
@@ -30,5 +46,18 @@ fi
 echo "== cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++17 --library=googletest \
     --error-exitcode=1 --inline-suppr --quiet -I src -I "$build/generated" -I tests src tests bench || failed=1
+
+echo "== shellcheck"
+# Every script: named *.sh, or starting with a shell's #! line.
+scripts=()
+while IFS= read -r -d '' file; do
+    [[ $file == *.sh ]] || head -n 1 "$file" | grep -qE '^#!.*[/ ](ba)?sh$' && scripts+=("${file#./}")
+done < <(find . \( -name .git -o -name build -o -name dist \) -prune -o -type f -print0)
+if command -v shellcheck >/dev/null; then
+    shellcheck --severity=warning --external-sources "${scripts[@]}" && echo "${#scripts[@]} scripts" || failed=1
+else
+    echo "FAIL: shellcheck is not installed"
+    failed=1
+fi
 
 exit "$failed"

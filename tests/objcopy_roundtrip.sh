@@ -7,16 +7,13 @@
 # usage: objcopy_roundtrip.sh COMMAND...   exit 0 passed, 1 failed, 77 skipped
 # (COMMAND is the program, perhaps behind an emulator)
 set -u
+# shellcheck source=SCRIPTDIR/lib.sh
+. "$(dirname "$0")/lib.sh"
 quorvex=("$@")
-command -v objcopy >/dev/null || { echo "SKIP: objcopy is not installed"; exit 77; }
+command -v objcopy >/dev/null || skip "objcopy is not installed"
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
-
-failed=0
-complain() { echo "FAIL: $*"; failed=1; }
-# Random-looking but repeatable bytes.
-bytes() { LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; i < n; i++) printf "%c", int(rand() * 256) }'; }
 
 for length in 16 251 252; do
     for seed in 1 2; do

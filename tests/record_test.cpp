@@ -116,15 +116,17 @@ TEST(DigitValue, HexAndOtherCharacters) {
 }
 
 TEST(ConvertSplitLine, OnlyS1LinesOf251Or252DataBytes) {
-    const std::string data251 = "S1FE0000" + repeat("00", 251) + "00";
-    EXPECT_EQ(data251.size(), 512u);
-    EXPECT_TRUE(needsSplit(data251));
-    EXPECT_TRUE(needsSplit(data251 + "\n"));
-    EXPECT_TRUE(needsSplit(data251 + "0"));
-    EXPECT_TRUE(needsSplit(data251 + "00"));
-    EXPECT_FALSE(needsSplit(data251.substr(0, 511))) << "fits one piece";
-    EXPECT_FALSE(needsSplit(data251 + "000")) << "515 characters";
-    EXPECT_FALSE(needsSplit("S9" + data251.substr(2))) << "only S1";
+    const std::string s1 = "S1FE0000" + repeat("00", 256);
+    const struct {
+        std::size_t size; // of the record text, cut from s1
+        bool split;
+    } cases[] = {{510, false}, {511, false}, {512, true}, {513, true}, {514, true}, {515, false}};
+    for (const auto& c : cases) {
+        const std::string line = s1.substr(0, c.size);
+        EXPECT_EQ(needsSplit(line), c.split) << c.size << " characters";
+        EXPECT_EQ(needsSplit(line + "\n"), c.split) << c.size << " characters and a line feed";
+    }
+    EXPECT_FALSE(needsSplit("S9" + s1.substr(2, 510))) << "only S1";
 }
 
 TEST(ConvertSplitLine, WritesTwoS3Records) {

@@ -9,6 +9,8 @@
 #   stderr  optional: the exact text on standard error (absent: it must stay empty)
 # usage: run_case.sh CASE COMMAND...   (COMMAND is the program, perhaps behind an emulator)
 set -u
+# shellcheck source=SCRIPTDIR/lib.sh
+. "$(dirname "$0")/lib.sh"
 unset QUORVEX_VERBOSE QUORVEX_STRICT
 case_dir=$(cd "$1" && pwd) || exit 1
 shift
@@ -30,9 +32,6 @@ if [ -n "${QUORVEX_CONSOLE_CRLF:-}" ]; then
         tr -d '\r' <"$tmp/$stream" >"$tmp/$stream.lf" && mv "$tmp/$stream.lf" "$tmp/$stream"
     done
 fi
-
-failed=0
-complain() { echo "FAIL: $*"; failed=1; }
 
 [ "$status" = "$(cat "$case_dir/status")" ] || complain "exit status $status, expected $(cat "$case_dir/status")"
 if ! cmp -s "$tmp/stdout" "$case_dir/stdout"; then
