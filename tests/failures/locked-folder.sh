@@ -20,17 +20,7 @@ cmp -s locked/fw.s19 want.s37 || complain "in place: the file does not hold the 
 expect 0 "Converted 257/258 Lines" locked/a.s19 locked/b.s37
 cmp -s locked/a.s19 want.s37 && cmp -s locked/b.s37 want.s37 ||
     complain "over a hard link: the two names do not hold the records"
-# Caught once its first record is written, if the rest is still to come.
-rewriting() { local first=; IFS= read -r -n 2 first <locked/fw.s19 && [ "$first" = S3 ]; }
-for attempt in 1 2 3 4 5; do
-    cp large.s19 locked/fw.s19 # through the lock, as root or as the owner
-    env --default-signal=INT "${runner[@]}" "${quorvex[@]}" locked/fw.s19 locked/fw.s19 >/dev/null &
-    pid=$!
-    stop_when "$pid" rewriting && ! cmp -s locked/fw.s19 large.s37 && break
-    kill -CONT "$pid" 2>/dev/null
-    wait "$pid"
-    [ "$attempt" = 5 ] && skip "five runs rewrote their file before SIGINT could be sent in its middle"
-done
+stop_mid_rewrite locked/fw.s19 large.s19 large.s37 locked/fw.s19 locked/fw.s19
 kill -INT "$pid" && kill -CONT "$pid"
 wait "$pid"
 status=$?
