@@ -299,7 +299,8 @@ class PosixSystem final : public System {
         if (::fstatfs(fd(file), &fs) != 0 || fs.f_type != kBtrfs) {
             return 0;
         }
-        const auto room = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_bsize;
+        const auto room =
+            static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize);
         return room / 2 >= bytes ? 0 : ENOSPC;
     }
 
