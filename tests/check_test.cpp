@@ -23,9 +23,9 @@ std::string s1(std::size_t bytes, char type = '1') {
     const auto count = static_cast<unsigned>(bytes + 3);
     unsigned sum = count + 0x12 + 0x34 + 0xAAu * static_cast<unsigned>(bytes);
     char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", count);
+    (void)std::snprintf(digits, sizeof digits, "%02X", count);
     std::string line = std::string("S") + type + digits + "1234" + data;
-    std::snprintf(digits, sizeof digits, "%02X", 0xFFu - (sum & 0xFFu));
+    (void)std::snprintf(digits, sizeof digits, "%02X", 0xFFu - (sum & 0xFFu));
     return line + digits;
 }
 

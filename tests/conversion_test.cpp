@@ -162,7 +162,7 @@ TEST(ConvertBytes, OutputLargerThanOneChunk) {
 
 class FailingSink : public Sink {
   public:
-    bool write(std::string_view) override {
+    bool write(std::string_view /*bytes*/) override {
         ++calls;
         return false;
     }

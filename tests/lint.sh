@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Static checks, each failing on any finding: clang-tidy under the committed
-# .clang-tidy on every file of src/ that a build compiles, as the compile
+# .clang-tidy on every file of src/ and tests/ that a build compiles, as the compile
 # database says, for Linux (BUILD's) and for Windows (a MinGW-w64
 # configuration's, made in BUILD/windows-database); cppcheck on all code; and
 # ShellCheck on every shell script.
@@ -13,12 +13,13 @@ cd "$(dirname "$0")/.." || exit 1
 root=$(pwd -P)
 failed=0
 
-# tidy DATABASE [CLANG-TIDY OPTIONS...]: clang-tidy on the database's files of src/.
+# tidy DATABASE [CLANG-TIDY OPTIONS...]: clang-tidy on the database's files of
+# src/ and tests/ (GoogleTest's own sources, built from Debian's, excepted).
 tidy() {
     local database=$1 sources=()
     shift
     mapfile -t sources < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$database/compile_commands.json" |
-        grep "^$root/src/" | sort -u)
+        grep -E "^$root/(src|tests)/" | sort -u)
     ((${#sources[@]})) || { echo "FAIL: $database/compile_commands.json names no file of src/"; return 1; }
     echo "${sources[@]#"$root/"}"
     clang-tidy --quiet -p "$database" "$@" "${sources[@]}"

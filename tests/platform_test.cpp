@@ -50,7 +50,7 @@ TEST(InputMap, SourceCutShortWhileMappedIsAReadError) {
     const TempFolder folder;
     ASSERT_TRUE(folder.made());
     const std::string name = folder.file("source.s19");
-    std::ofstream(name) << std::string(64 * 1024, 'S');
+    std::ofstream(name) << std::string(std::size_t{64} * 1024, 'S');
 
     Input in;
     ASSERT_EQ(in.open(name), 0u);
@@ -88,7 +88,7 @@ TEST(InputMap, EmptyFilesAndFoldersAreNotMapped) {
     const TempFolder folder;
     ASSERT_TRUE(folder.made());
     const std::string name = folder.file("empty.s19");
-    std::ofstream{name};
+    std::ofstream(name).close();
     Input empty;
     ASSERT_EQ(empty.open(name), 0u);
     EXPECT_FALSE(empty.map("", "")) << "an empty file cannot be mapped";
@@ -119,7 +119,7 @@ TEST(WriteConsole, WaitsForAFullNonBlockingPipe) {
     std::FILE* out = ::fdopen(ends[1], "w");
     ASSERT_NE(out, nullptr);
     writeConsole(out, "Converted 1/2 Lines\n");
-    std::fclose(out);
+    (void)std::fclose(out);
     reader.join();
     ::close(ends[0]);
     EXPECT_EQ(got.substr(std::min(queued, got.size())), "Converted 1/2 Lines\n");
