@@ -30,9 +30,6 @@ class SignalHold {
 // sends) can land in between.
 constexpr std::size_t kStep = std::size_t{1} << 20;
 
-// How long a file that another run rewrites is waited for.
-constexpr std::chrono::seconds kLockPatience{10};
-
 } // namespace
 
 Destination::Destination(System& system, fs::path name) : system_(system), name_(std::move(name)) {}
@@ -149,7 +146,7 @@ bool Destination::commit() {
     if (way_ == Way::NewFile || way_ == Way::Replace) {
         return commitTemp();
     }
-    bool ok = way_ != Way::InPlace || rewrite(handle_, records_, {});
+    bool ok = way_ != Way::InPlace || rewrite(handle_, records_, false);
     const Handle file = std::exchange(handle_, kNoHandle);
     if (way_ != Way::Descriptor) {
         const ErrorCode closing = system_.close(file);
@@ -192,24 +189,15 @@ bool Destination::writeDirectly(ErrorCode renameError) {
     if (system_.openFile(target_.file, false, out) != 0) {
         return fail("replace", renameError);
     }
-    if (pendingTemp.exchange(nullptr) == nullptr) { // a signal has removed it
-        (void)system_.close(out);
-        return fail("replace", system_.cancelled());
-    }
-    const fs::path finished = std::exchange(temp_, fs::path());
     Handle in = kNoHandle;
-    ErrorCode error = system_.openFile(finished, true, in);
+    ErrorCode error = system_.openFile(temp_, true, in);
     if (error == 0) {
-        error = readAll(in, records_);
+        error = readAll(in, records_); // throws std::bad_alloc, the temporary file still pending
         (void)system_.close(in);
     }
-    bool ok = error == 0 ? rewrite(out, records_, finished) : fail("write", error);
+    bool ok = error == 0 ? rewrite(out, records_, true) : fail("write", error);
     const ErrorCode closing = system_.close(out);
-    ok = ok && (closing == 0 || fail("write", closing));
-    if (failure_.aftermath.empty()) {
-        system_.remove(finished);
-    }
-    return ok;
+    return ok && (closing == 0 || fail("write", closing));
 }
 
 // Rewrites `file` in place with `records`, under a lock that keeps another
@@ -218,10 +206,11 @@ bool Destination::writeDirectly(ErrorCode renameError) {
 // are kept in memory, and whatever stops the rewrite (a full disk, a quota,
 // a file-size limit), the bytes it changed are written back and the file is
 // cut to its old size. While the file is incomplete, a signal waits until it
-// is whole. Should even that fail, the failure says so, and names `result`,
-// a file that holds the records, if there is one.
-bool Destination::rewrite(Handle file, std::string_view records, const fs::path& result) {
-    if (const ErrorCode error = waitForLock(file)) {
+// is whole. Should even that fail, the failure says so. `fromTemp`: the
+// records are the temporary file's, which goes once the file is whole, or
+// else stays, named, as the only complete result.
+bool Destination::rewrite(Handle file, std::string_view records, bool fromTemp) {
+    if (const ErrorCode error = lockPatiently(system_, file, true)) {
         return fail("lock", error);
     }
     std::string old;
@@ -231,27 +220,41 @@ bool Destination::rewrite(Handle file, std::string_view records, const fs::path&
         return fail("write", checked);
     }
     const SignalHold incomplete(system_);
+    if (fromTemp && pendingTemp.exchange(nullptr) == nullptr) { // a signal has removed it
+        return fail("replace", system_.cancelled());
+    }
     Changes changes;
     const ErrorCode error = overwrite(file, old.size(), records, changes);
-    if (error == 0) {
-        return true;
+    bool whole = error == 0;
+    if (!whole) {
+        fail("write", error);
+        whole = undo(file, old, records.size(), changes) == 0;
     }
-    fail("write", error);
-    // Only what was written is put back: a hole the records never reached
-    // stays a hole, and takes no room.
+    if (!whole) {
+        failure_.aftermath = quoted(name_) + " is left incomplete" +
+                             (fromTemp ? "; the complete result is in " + quoted(temp_) : "");
+    }
+    if (fromTemp && whole) {
+        system_.remove(temp_);
+    }
+    if (fromTemp) {
+        temp_.clear(); // removed, or kept on purpose
+    }
+    return error == 0;
+}
+
+// Puts back the old bytes that an overwrite changed, and the file's old size.
+// Only what was written is put back: a hole the records never reached stays
+// a hole, and takes no room.
+ErrorCode Destination::undo(Handle file, std::string_view old, std::uint64_t written,
+                            const Changes& changes) {
     std::uint64_t ignored = 0;
-    ErrorCode undo = writeInSteps(file, 0, std::string_view(old).substr(0, changes.start), ignored);
-    if (undo == 0 && changes.cut) {
-        undo = writeInSteps(file, records.size(), std::string_view(old).substr(records.size()),
-                            ignored);
+    ErrorCode error = writeInSteps(file, 0, old.substr(0, changes.start), ignored);
+    if (error == 0 && changes.cut) {
+        error = writeInSteps(file, written, old.substr(written), ignored);
     }
-    undo = undo != 0 ? undo : system_.truncate(file, old.size());
-    if ((undo != 0 ? undo : system_.sync(file)) != 0) {
-        failure_.aftermath =
-            quoted(name_) + " is left incomplete" +
-            (result.empty() ? "" : "; the complete result is in " + quoted(result));
-    }
-    return false;
+    error = error != 0 ? error : system_.truncate(file, old.size());
+    return error != 0 ? error : system_.sync(file);
 }
 
 // Writes `records` over a file of `present` bytes, growth first, and leaves
@@ -301,19 +304,6 @@ ErrorCode Destination::readAll(Handle file, std::string& into) {
         }
     }
     return 0;
-}
-
-// Another run that rewrites the same file is waited for, but not forever.
-ErrorCode Destination::waitForLock(Handle file) {
-    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
-    for (;;) {
-        bool busy = false;
-        const ErrorCode error = system_.lock(file, busy);
-        if (!busy || std::chrono::steady_clock::now() >= giveUp) {
-            return error;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
 }
 
 } // namespace quorvex

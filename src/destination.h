@@ -67,7 +67,7 @@ class Destination : public Sink {
     ErrorCode makeTemp(bool privately);
     bool commitTemp();
     bool writeDirectly(ErrorCode renameError);
-    bool rewrite(Handle file, std::string_view records, const std::filesystem::path& result);
+    bool rewrite(Handle file, std::string_view records, bool fromTemp);
     // What a rewrite changed of the old bytes.
     struct Changes {
         std::uint64_t start = 0; // the first bytes, overwritten
@@ -75,10 +75,11 @@ class Destination : public Sink {
     };
     ErrorCode overwrite(Handle file, std::uint64_t present, std::string_view records,
                         Changes& changes);
+    ErrorCode undo(Handle file, std::string_view old, std::uint64_t written,
+                   const Changes& changes);
     ErrorCode writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
                            std::uint64_t& written);
     ErrorCode readAll(Handle file, std::string& into);
-    ErrorCode waitForLock(Handle file);
 
     System& system_;
     std::filesystem::path name_; // as given

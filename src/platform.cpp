@@ -1,7 +1,13 @@
 // What the systems share below the destination layer.
 #include "platform.h"
 
+#include <chrono>
+#include <thread>
+
 namespace quorvex {
+
+// How long a file that another run holds locked is waited for.
+constexpr std::chrono::seconds kLockPatience{10};
 
 std::atomic<const std::filesystem::path::value_type*> pendingTemp{nullptr};
 static_assert(decltype(pendingTemp)::is_always_lock_free, "read by signal handlers");
@@ -13,6 +19,22 @@ Input::~Input() {
 
 ErrorCode Input::read(char* into, std::size_t size, std::size_t& got) {
     return nativeSystem().read(handle_, into, size, got);
+}
+
+ErrorCode lockPatiently(System& system, Handle file, bool exclusive) {
+    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
+    for (;;) {
+        bool busy = false;
+        const ErrorCode error = system.lock(file, exclusive, busy);
+        if (!busy || std::chrono::steady_clock::now() >= giveUp) {
+            return error;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void Input::waitForWriters() {
+    (void)lockPatiently(nativeSystem(), handle_, false);
 }
 
 void Input::close() {

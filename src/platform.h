@@ -81,6 +81,9 @@ class Input {
     void unmap();
     // Reads up to `size` bytes into `into`, setting `got` (0 at the end).
     ErrorCode read(char* into, std::size_t size, std::size_t& got);
+    // Waits, a while, for a run that rewrites the file in place to finish:
+    // what is read then is whole. Past the wait it is read all the same.
+    void waitForWriters();
     // Lets go of the file; a mapping stays.
     void close();
 
@@ -148,10 +151,10 @@ class System {
     // Opens an existing file for reading and writing in place, or,
     // `forReading`, for reading alone.
     virtual ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) = 0;
-    // Takes an exclusive lock on a file open for writing, kept until it is
-    // closed; `busy` when another holds one. A file system that has no
-    // locks counts as locked.
-    virtual ErrorCode lock(Handle file, bool& busy) = 0;
+    // Takes a lock on an open file, `exclusive` or shared, kept until the
+    // file is closed; `busy` when another holds one that excludes it. A file
+    // system that has no locks counts as locked.
+    virtual ErrorCode lock(Handle file, bool exclusive, bool& busy) = 0;
     // Writes where the file stands; `written` tells how much reached the
     // file, also when the rest failed.
     virtual ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) = 0;
@@ -199,6 +202,10 @@ class System {
     virtual ErrorCode cancelled() const = 0;
     virtual std::string reason(ErrorCode error) const { return systemReason(error); }
 };
+
+// Locks `file` (see System::lock), waiting a while for another run that holds
+// it: 0, or the error, that of a lock still held after the wait included.
+ErrorCode lockPatiently(System& system, Handle file, bool exclusive);
 
 // The running system's primitives. The first call prepares the process,
 // before any file is opened: a write to a closed pipe or past a file-size

@@ -131,17 +131,22 @@ bool appendOnly(const fs::path& name) {
 
 // The extended attributes a replaced file keeps: the user's own and the
 // access ACL. Others (security.*) are the system's to set.
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
 bool kept(std::string_view attribute) {
-    return attribute.rfind("user.", 0) == 0 || attribute == "system.posix_acl_access";
+    return attribute.rfind("user.", 0) == 0 || attribute == kAccessAcl;
 }
 
-// Copies the kept extended attributes of `from` to `to`, as raw bytes.
+// Copies the kept extended attributes of `from` to `to`, as raw bytes. An
+// access ACL that `to` took from its folder's default ACL goes, unless `from`
+// had one too: the file's access is the old file's, not the folder's.
 void copyAttributes(const fs::path& from, int to) {
     const ssize_t listed = ::listxattr(from.c_str(), nullptr, 0);
     std::string names(listed > 0 ? static_cast<std::size_t>(listed) : 0, '\0');
-    if (names.empty() || ::listxattr(from.c_str(), names.data(), names.size()) != listed) {
-        return;
+    if (!names.empty() && ::listxattr(from.c_str(), names.data(), names.size()) != listed) {
+        names.clear();
     }
+    bool hadAcl = false;
     std::string value;
     for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
         const char* name = names.c_str() + at;
@@ -149,10 +154,14 @@ void copyAttributes(const fs::path& from, int to) {
         if (!kept(name) || size < 0) {
             continue;
         }
+        hadAcl = hadAcl || std::strcmp(name, kAccessAcl) == 0;
         value.resize(static_cast<std::size_t>(size));
         if (::getxattr(from.c_str(), name, value.data(), value.size()) == size) {
             (void)::fsetxattr(to, name, value.data(), value.size(), 0);
         }
+    }
+    if (!hadAcl) {
+        (void)::fremovexattr(to, kAccessAcl);
     }
 }
 
@@ -255,13 +264,16 @@ class PosixSystem final : public System {
         return check(out >= 0);
     }
 
-    ErrorCode lock(Handle file, bool& busy) override {
+    ErrorCode lock(Handle file, bool exclusive, bool& busy) override {
         int done = 0;
-        while ((done = ::flock(fd(file), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+        while ((done = ::flock(fd(file), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB)) != 0 &&
+               errno == EINTR) {
         }
         busy = done != 0 && errno == EWOULDBLOCK;
-        return done == 0 || errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS ? 0
-                                                                                      : lastError();
+        return done == 0 || errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS ||
+                       errno == EINVAL
+                   ? 0
+                   : lastError();
     }
 
     ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) override {

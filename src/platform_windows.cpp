@@ -56,24 +56,25 @@ std::string narrow(std::wstring_view wide) {
 
 } // namespace
 
-std::string systemReason(ErrorCode error) {
+std::string systemReason(ErrorCode code) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+        nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     std::wstring reason = length != 0 ? std::wstring(text, length) : std::wstring();
     ::LocalFree(text);
     while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
                                reason.back() == L' ' || reason.back() == L'.')) {
         reason.pop_back();
     }
-    return reason.empty() ? "error " + std::to_string(error) : narrow(reason);
+    return reason.empty() ? "error " + std::to_string(code) : narrow(reason);
 }
 
 namespace {
 
 HANDLE handleOf(Handle file) {
-    return reinterpret_cast<HANDLE>(file);
+    // A handle is a pointer on Windows; the layer above carries it as an integer.
+    return reinterpret_cast<HANDLE>(file); // NOLINT(performance-no-int-to-ptr)
 }
 
 ErrorCode lastError() {
@@ -233,12 +234,11 @@ class WindowsSystem final : public System {
         return openPatiently(file, forReading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, out);
     }
 
-    ErrorCode lock(Handle file, bool& busy) override {
+    ErrorCode lock(Handle file, bool exclusive, bool& busy) override {
         OVERLAPPED whole{};
-        const bool locked =
-            ::LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                         MAXDWORD, MAXDWORD, &whole) != FALSE;
-        const ErrorCode error = check(locked);
+        const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+        const ErrorCode error =
+            check(::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE);
         busy = error == ERROR_LOCK_VIOLATION;
         return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ? 0 : error;
     }

@@ -56,6 +56,7 @@ class SourceText {
         ErrorCode error = in_.open(name);
         opened = error == 0;
         if (opened) {
+            in_.waitForWriters();
             id_ = in_.id();
             error = read(name);
             in_.close();

@@ -190,6 +190,17 @@ TEST(Destination, AnotherRunsRewriteIsWaitedFor) {
     EXPECT_EQ(system.lockedFor, 0);
 }
 
+TEST(Destination, ADirectWriteLeavesNoTemporaryFileToASignalBeforeItBegins) {
+    // Until the file is changed, a signal ends the run and removes the
+    // temporary file; from then on it waits, and the file goes after it.
+    FakeSystem system = set(Start::Direct, kLongOld);
+    system.lockedFor = 2;
+    EXPECT_EQ(runOn(system).target, kRecords);
+    EXPECT_TRUE(system.pendingWhenLocked);
+    EXPECT_EQ(pendingTemp.load(), nullptr);
+    EXPECT_EQ(system.temps(), 0);
+}
+
 TEST(Destination, AGroupNotKeptIsSaidOnlyOfAReplacedFile) {
     for (const Start start : {Start::Replace, Start::Direct, Start::New}) {
         FakeSystem system = set(start, kShortOld);

@@ -72,7 +72,8 @@ ErrorCode FakeSystem::openFile(const fs::path& file, bool /*forReading*/, Handle
     return 0;
 }
 
-ErrorCode FakeSystem::lock(Handle /*file*/, bool& busy) {
+ErrorCode FakeSystem::lock(Handle /*file*/, bool /*exclusive*/, bool& busy) {
+    pendingWhenLocked = pendingTemp.load() != nullptr;
     busy = lockedFor > 0;
     lockedFor -= busy ? 1 : 0;
     return fails(Op::Lock) ? kFault : busy ? kBusy : 0;

@@ -38,6 +38,7 @@ class FakeSystem final : public System {
     bool heldFile = false;                    // the target cannot be renamed over
     bool fullDisk = false;                    // no new file can be made, nor any file grow
     int lockedFor = 0;                        // calls of lock() that find it busy
+    bool pendingWhenLocked = false;           // a signal would still remove the temporary file
     ErrorCode groupKept = 0;                  // what setMetadata() says of the group
     bool signalsHeld = false;
     int unheldChanges = 0; // to a file not made by the run, while signals were not held
@@ -56,7 +57,7 @@ class FakeSystem final : public System {
     ErrorCode inspect(Target& target, Existing& found) override;
     ErrorCode createFile(const std::filesystem::path& file, bool privately, Handle& out) override;
     ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) override;
-    ErrorCode lock(Handle file, bool& busy) override;
+    ErrorCode lock(Handle file, bool exclusive, bool& busy) override;
     // Writes where the file stands (at its end after opening); a failing
     // write leaves the first half of its bytes written, and a full disk
     // takes no byte past the file's end.

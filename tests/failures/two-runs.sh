@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # platforms: posix
 # Two runs that rewrite one file in place take turns: the file ends holding
-# the records of one of them, whole. A run that waits past its bound for
+# the records of one of them, whole; a run that reads the file meanwhile
+# reads it whole. A run that waits past its bound for
 # another's lock fails, the file untouched.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
@@ -20,12 +21,19 @@ stop_mid_rewrite locked/out.s37 a.s19 a.s37 a.s19 locked/out.s37
 first=$pid
 "${runner[@]}" "${quorvex[@]}" b.s19 locked/out.s37 >b.out &
 second=$!
+# A run that reads the file meanwhile waits too, and reads it whole.
+"${runner[@]}" "${quorvex[@]}" locked/out.s37 read.s37 >read.out &
+reader=$!
 sleep 1
 running "$second" || complain "the second run did not wait for the first"
+running "$reader" || complain "the reading run did not wait for the first"
 kill -CONT "$first"
 wait "$first" || complain "the first run failed"
 wait "$second" || complain "the second run failed: $(cat b.out)"
+wait "$reader" || complain "the reading run failed: $(cat read.out)"
 cmp -s locked/out.s37 b.s37 || complain "the file does not hold the second run's records whole"
+reference a.s37 whole.s37 # what reading the first run's records whole gives
+cmp -s read.s37 whole.s37 || complain "the reading run read the file half rewritten"
 cp a.s19 locked/out.s37
 flock locked/out.s37 sleep 15 &
 holder=$!
