@@ -243,15 +243,16 @@ bool Destination::rewrite(Handle file, std::string_view records, bool fromTemp) 
     return error == 0;
 }
 
-// Puts back the old bytes that an overwrite changed, and the file's old size.
+// Puts back the old bytes that an overwrite (of records ending at `end`)
+// changed, and the file's old size.
 // Only what was written is put back: a hole the records never reached stays
 // a hole, and takes no room.
-ErrorCode Destination::undo(Handle file, std::string_view old, std::uint64_t written,
+ErrorCode Destination::undo(Handle file, std::string_view old, std::uint64_t end,
                             const Changes& changes) {
     std::uint64_t ignored = 0;
     ErrorCode error = writeInSteps(file, 0, old.substr(0, changes.start), ignored);
     if (error == 0 && changes.cut) {
-        error = writeInSteps(file, written, old.substr(written), ignored);
+        error = writeInSteps(file, end, old.substr(end), ignored); // the cut tail
     }
     error = error != 0 ? error : system_.truncate(file, old.size());
     return error != 0 ? error : system_.sync(file);

@@ -75,8 +75,7 @@ class Destination : public Sink {
     };
     ErrorCode overwrite(Handle file, std::uint64_t present, std::string_view records,
                         Changes& changes);
-    ErrorCode undo(Handle file, std::string_view old, std::uint64_t written,
-                   const Changes& changes);
+    ErrorCode undo(Handle file, std::string_view old, std::uint64_t end, const Changes& changes);
     ErrorCode writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
                            std::uint64_t& written);
     ErrorCode readAll(Handle file, std::string& into);
