@@ -1,12 +1,8 @@
 # shellcheck shell=bash disable=SC2034 # sets what the scripts that source it use
 # Sourced by the test scripts: reporting, repeatable inputs and, for the
-# failure checks in tests/failures/, their set-up and common pieces.
-# A check's second line names its platforms and prerequisites:
-#   # platforms: posix windows; needs: tmpfs hold
-# and the check starts with `begin_check "$@"` and ends with `exit "$failed"`.
-# usage of a check: bash tests/failures/NAME.sh COMMAND...
-#   (COMMAND is the program, perhaps behind an emulator; exit 0 passed,
-#   1 failed, 77 skipped)
+# failure checks in tests/failures/ (see HACKING.md), their set-up and common
+# pieces. A check runs as `NAME.sh COMMAND...` (the program, perhaps behind an
+# emulator) and exits 0 passed, 1 failed or 77 skipped.
 
 failed=0
 complain() { echo "FAIL: $*"; failed=1; }
@@ -18,9 +14,7 @@ bytes() { LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); for (i = 0; 
 # Skips unless the named prerequisite holds, saying why it is needed.
 require() {
     case $1 in
-    root) [ "$(id -u)" = 0 ] || skip "the set-up needs root" ;;
-    mknod) [ "$(id -u)" = 0 ] || skip "making device nodes needs root" ;;
-    tmpfs) [ "$(id -u)" = 0 ] || skip "mounting a tmpfs needs root" ;;
+    root | mknod | tmpfs) [ "$(id -u)" = 0 ] || skip "$1: the set-up needs root" ;;
     setpriv) [ "$(id -u)" != 0 ] || command -v setpriv >/dev/null ||
         skip "root ignores file modes, and setpriv is missing to drop that" ;;
     hold) [ -n "${QUORVEX_HOLD:-}" ] || skip "QUORVEX_HOLD does not name the helper" ;;
@@ -47,7 +41,7 @@ begin_check() {
     [ -n "$windows" ] && platform=windows
     [[ " ${BASH_REMATCH[1]} " == *" $platform "* ]] || skip "a check for ${BASH_REMATCH[1]} only"
     for need in ${BASH_REMATCH[3]}; do require "$need"; done
-    unset QUORVEX_VERBOSE # asked for only where a check asks for it
+    unset QUORVEX_VERBOSE QUORVEX_STRICT # asked for only where a check asks for it
     umask 022             # files the checks make are readable by the user they run as
     tmp=$(mktemp -d) || exit 1
     trap cleanup EXIT
@@ -127,9 +121,8 @@ interrupt() {
 # Whether the file $1 has begun to be rewritten: its first record is written.
 begun() { local first=; IFS= read -r -n 2 first <"$1" && [ "$first" = S3 ]; }
 # stop_mid_rewrite FILE ORIGINAL WANT ARGS...: sets FILE to ORIGINAL, runs the
-# program on ARGS in the background as $pid, and stops it once it has begun
-# to rewrite FILE in place but not finished (FILE is not yet WANT). Tries five
-# times, then skips.
+# program on ARGS in the background as $pid, and stops it midway through its
+# rewrite of FILE (begun, but FILE not yet WANT); skips after five tries.
 stop_mid_rewrite() {
     local file=$1 original=$2 want=$3
     shift 3
@@ -180,9 +173,9 @@ lock_folder() {
     chmod 0555 "$1"
     run_as_nobody
 }
-# Mounts a 192 KiB tmpfs on the new folder $1 (needs: tmpfs).
+# Mounts a tmpfs on the new folder $1, of 192 KiB or as options $2 say (needs: tmpfs).
 small_fs() {
-    mkdir "$1" && mount -t tmpfs -o size=192k tmpfs "$1" 2>/dev/null || skip "cannot mount a tmpfs here"
+    mkdir "$1" && mount -t tmpfs -o "${2:-size=192k}" tmpfs "$1" 2>/dev/null || skip "cannot mount a tmpfs here"
     mounts+=("$PWD/$1")
 }
 # Runs the program under a file-size limit of $1 KiB (as whoever runs it).

@@ -7,8 +7,7 @@
 begin_check "$@"
 s19 4096 71 fw.s19
 reference fw.s19 want.s37
-mkdir fs && mount -t tmpfs -o size=1m,nr_inodes=8 tmpfs fs 2>/dev/null || skip "cannot mount a tmpfs here"
-mounts+=("$PWD/fs")
+small_fs fs size=1m,nr_inodes=8
 cp fw.s19 fs/fw.s19
 for n in $(seq 20); do : 2>/dev/null >"fs/filler$n" || break; done
 expect 0 "Converted 257/258 Lines" fs/fw.s19 fs/fw.s19

@@ -25,8 +25,7 @@ no_leftovers
 # A sparse file on a full disk: what was overwritten is put back, the holes stay.
 if [ "$(id -u)" = 0 ]; then
     runner=()
-    mkdir fs && mount -t tmpfs -o size=100k tmpfs fs 2>/dev/null || skip "cannot mount a tmpfs here"
-    mounts+=("$PWD/fs")
+    small_fs fs size=100k
     mkdir fs/ro && truncate -s 1M fs/ro/out.s37 && chmod 0666 fs/ro/out.s37
     lock_folder fs/ro
     expect 1 "File Write Error" big.s19 fs/ro/out.s37
