@@ -101,8 +101,8 @@ std::optional<Problem> lineProblem(const LineShape& line) {
         return Problem{Fault::tooLong};
     }
     if (text[1] != '1' && text[1] != '9') {
-        // Only a last piece of at most three characters is selected: skipped.
-        return dropped ? std::optional<Problem>(Problem{Fault::dropped, text[1]}) : std::nullopt;
+        // Only a last piece of at most three characters is selected, and skipped.
+        return dropped ? Problem{Fault::dropped, text[1]} : Problem{Fault::tooShort};
     }
     if (size < 6) {
         return Problem{Fault::tooShort};

@@ -210,8 +210,14 @@ bool Destination::writeDirectly(ErrorCode renameError) {
 // records are the temporary file's, which goes once the file is whole, or
 // else stays, named, as the only complete result.
 bool Destination::rewrite(Handle file, std::string_view records, bool fromTemp) {
-    if (const ErrorCode error = lockPatiently(system_, file, true)) {
-        return fail("lock", error);
+    bool busy = false;
+    if (const ErrorCode error = lockPatiently(system_, file, true, busy)) {
+        fail("lock", error);
+        if (busy) {
+            failure_.reason =
+                "another program kept it locked for " + std::to_string(kLockSeconds) + " seconds";
+        }
+        return false;
     }
     std::string old;
     ErrorCode checked = readAll(file, old);

@@ -6,9 +6,6 @@
 
 namespace quorvex {
 
-// How long a file that another run holds locked is waited for.
-constexpr std::chrono::seconds kLockPatience{10};
-
 std::atomic<const std::filesystem::path::value_type*> pendingTemp{nullptr};
 static_assert(decltype(pendingTemp)::is_always_lock_free, "read by signal handlers");
 
@@ -21,10 +18,9 @@ ErrorCode Input::read(char* into, std::size_t size, std::size_t& got) {
     return nativeSystem().read(handle_, into, size, got);
 }
 
-ErrorCode lockPatiently(System& system, Handle file, bool exclusive) {
-    const auto giveUp = std::chrono::steady_clock::now() + kLockPatience;
+ErrorCode lockPatiently(System& system, Handle file, bool exclusive, bool& busy) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(kLockSeconds);
     for (;;) {
-        bool busy = false;
         const ErrorCode error = system.lock(file, exclusive, busy);
         if (!busy || std::chrono::steady_clock::now() >= giveUp) {
             return error;
@@ -34,7 +30,8 @@ ErrorCode lockPatiently(System& system, Handle file, bool exclusive) {
 }
 
 void Input::waitForWriters() {
-    (void)lockPatiently(nativeSystem(), handle_, false);
+    bool busy = false;
+    (void)lockPatiently(nativeSystem(), handle_, false, busy);
 }
 
 void Input::close() {

@@ -203,9 +203,12 @@ class System {
     virtual std::string reason(ErrorCode error) const { return systemReason(error); }
 };
 
-// Locks `file` (see System::lock), waiting a while for another run that holds
-// it: 0, or the error, that of a lock still held after the wait included.
-ErrorCode lockPatiently(System& system, Handle file, bool exclusive);
+// How long a lock that another run holds is waited for.
+inline constexpr int kLockSeconds = 10;
+
+// Locks `file` (see System::lock), waiting up to kLockSeconds for another run
+// that holds it: 0, or the error; `busy` when another still held it then.
+ErrorCode lockPatiently(System& system, Handle file, bool exclusive, bool& busy);
 
 // The running system's primitives. The first call prepares the process,
 // before any file is opened: a write to a closed pipe or past a file-size

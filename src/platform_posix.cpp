@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -264,16 +263,18 @@ class PosixSystem final : public System {
         return check(out >= 0);
     }
 
+    // An open file description's lock (OFD), which a caller's flock(1) on
+    // the same file does not meet.
     ErrorCode lock(Handle file, bool exclusive, bool& busy) override {
+        struct flock whole {}; // from the start, to any end
+        whole.l_type = exclusive ? F_WRLCK : F_RDLCK;
+        whole.l_whence = SEEK_SET;
         int done = 0;
-        while ((done = ::flock(fd(file), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB)) != 0 &&
-               errno == EINTR) {
+        while ((done = ::fcntl(fd(file), F_OFD_SETLK, &whole)) != 0 && errno == EINTR) {
         }
-        busy = done != 0 && errno == EWOULDBLOCK;
-        return done == 0 || errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS ||
-                       errno == EINVAL
-                   ? 0
-                   : lastError();
+        busy = done != 0 && (errno == EAGAIN || errno == EACCES);
+        return done == 0 || errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP ? 0
+                                                                                      : lastError();
     }
 
     ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) override {

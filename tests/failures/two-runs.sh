@@ -2,8 +2,8 @@
 # platforms: posix
 # Two runs that rewrite one file in place take turns: the file ends holding
 # the records of one of them, whole; a run that reads the file meanwhile
-# reads it whole. A run that waits past its bound for
-# another's lock fails, the file untouched.
+# reads it whole. A run that waits past its bound for another's lock fails,
+# the file untouched; a caller's flock(1) on the file is not waited for.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"
@@ -34,11 +34,20 @@ wait "$reader" || complain "the reading run failed: $(cat read.out)"
 cmp -s locked/out.s37 b.s37 || complain "the file does not hold the second run's records whole"
 reference a.s37 whole.s37 # what reading the first run's records whole gives
 cmp -s read.s37 whole.s37 || complain "the reading run read the file half rewritten"
-cp a.s19 locked/out.s37
-flock locked/out.s37 sleep 15 &
-holder=$!
-sleep 0.5
+# Past the wait for a run that holds the lock, a run gives up, untouched.
+stop_mid_rewrite locked/out.s37 a.s19 a.s37 a.s19 locked/out.s37
+export QUORVEX_VERBOSE=1
+explained="quorvex: cannot lock 'locked/out.s37': another program kept it locked for 10 seconds"
 expect 1 "File Write Error" b.s19 locked/out.s37
-cmp -s locked/out.s37 a.s19 || complain "past the wait for the lock: the file was changed"
+unset QUORVEX_VERBOSE
+explained=
+kill -CONT "$pid"
+wait "$pid" || complain "the run that held the lock failed"
+cmp -s locked/out.s37 a.s37 || complain "past the wait for the lock: the file is not the first run's"
+# A caller that serialises its steps with flock(1) on the file is no such run.
+SECONDS=0
+flock locked/out.s37 "${runner[@]}" "${quorvex[@]}" b.s19 locked/out.s37 >/dev/null ||
+    complain "run under flock(1) failed"
+[ "$SECONDS" -lt 5 ] || complain "run under flock(1) waited $SECONDS seconds"
 no_leftovers
 exit "$failed"

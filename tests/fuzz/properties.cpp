@@ -101,8 +101,7 @@ bool soundRecord(std::string_view line) {
 }
 
 // Whether the check reports a line: every S2 and S3 record; any other line
-// only if a piece of it is selected, and then if it is no sound record, or,
-// when only a piece after the first is selected, if it is too long for one.
+// only if a piece of it is selected, and then if it is no sound record.
 bool reported(std::string_view line) {
     if (line.size() >= 2 && (line[0] == 'S' || line[0] == 's') &&
         (line[1] == '2' || line[1] == '3')) {
@@ -115,10 +114,7 @@ bool reported(std::string_view line) {
     if (!selected) {
         return false;
     }
-    if (line[1] == '1' || line[1] == '9') {
-        return !soundRecord(line);
-    }
-    return line.size() > kLongestRecord;
+    return !soundRecord(line);
 }
 
 // The text reading rules and the cutting into pieces, written plainly.
