@@ -126,12 +126,8 @@ std::optional<Problem> lineProblem(const LineShape& line) {
     if (count < 3) {
         return Problem{Fault::countTooSmall, 0, 0, count};
     }
-    unsigned sum = 0;
-    for (std::size_t at = 2; at + 2 < size; at += 2) {
-        sum += byteAt(text, at);
-    }
     const unsigned given = byteAt(text, size - 2);
-    const unsigned wanted = 0xFFu - (sum & 0xFFu);
+    const unsigned wanted = calcSum(text.substr(0, size - 2));
     if (given != wanted) {
         return Problem{Fault::checksum, 0, 0, given, wanted};
     }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <thread>
 #include <utility>
 
 namespace quorvex {

@@ -57,7 +57,6 @@ class SourceText {
         opened = error == 0;
         if (opened) {
             in_.waitForWriters();
-            id_ = in_.id();
             error = read(name);
             in_.close();
         }
@@ -70,7 +69,7 @@ class SourceText {
     }
 
     // The file the text was read from.
-    const FileId& id() const { return id_; }
+    FileId id() const { return in_.id(); }
 
     // Copies mapped bytes into memory of their own, before their file is
     // written. Throws std::bad_alloc.
@@ -125,7 +124,6 @@ class SourceText {
     }
 
     Input in_;
-    FileId id_;
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;

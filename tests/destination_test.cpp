@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, FailurePoints, ::testing::Values(
     Row{"DirectGrowing", Start::Direct, kShortOld, Op::Write, 0, true, kRecords, ""},
     Row{"DirectShrinkingDone", Start::Direct, kLongOld, Op::Write, 0, true, kRecords, ""},
     // A new file is made whole or not at all.
-    Row{"NewFileNotMade", Start::New, "", Op::MakeTemp, 1, false, kNone, "open 'fw.s37' for writing"},
+    Row{"NewFileNotMade", Start::New, "", Op::Create, 1, false, kNone, "open 'fw.s37' for writing"},
     Row{"NewFileWrite", Start::New, "", Op::Write, 2, false, kNone, "write 'fw.s37'"},
     Row{"NewFileSync", Start::New, "", Op::Sync, 1, false, kNone, "write 'fw.s37'"},
     Row{"NewFileClose", Start::New, "", Op::Close, 1, false, kNone, "write 'fw.s37'"},

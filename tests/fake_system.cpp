@@ -51,7 +51,7 @@ ErrorCode FakeSystem::createFile(const fs::path& file, bool /*privately*/, Handl
     if (lockedFolder || fullDisk) {
         return lockedFolder ? kRefused : kFull;
     }
-    if (fails(Op::MakeTemp)) {
+    if (fails(Op::Create)) {
         return kFault;
     }
     if (files.count(file.string()) != 0) {

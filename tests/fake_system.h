@@ -11,7 +11,7 @@
 namespace quorvex::testing {
 
 enum class Op {
-    MakeTemp,
+    Create,
     OpenFile,
     Lock,
     Write,
@@ -97,7 +97,7 @@ class FakeSystem final : public System {
 
     std::map<Handle, Open> open_;
     Handle next_ = 3;
-    Op failing_ = Op::MakeTemp;
+    Op failing_ = Op::Create;
     int nth_ = 0; // none
     bool sticky_ = false;
     std::map<Op, int> calls_;
