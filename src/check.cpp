@@ -3,7 +3,6 @@
 #include "conversion.h"
 #include "record/record.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace quorvex {
@@ -65,11 +64,6 @@ std::string shown(char ch) {
 }
 
 } // namespace
-
-bool envFlag(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && std::strcmp(value, "1") == 0;
-}
 
 LineShape shapeOf(std::string_view line) {
     LineShape shape;

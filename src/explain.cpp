@@ -1,30 +1,25 @@
 #include "explain.h"
 
-#include <cstdlib>
-#include <cstring>
+#include "switches.h"
 
 namespace quorvex {
-namespace {
 
-bool verbose() {
-    const char* value = std::getenv("QUORVEX_VERBOSE");
-    return value != nullptr && std::strcmp(value, "1") == 0;
-}
-
-} // namespace
-
-std::string quoted(const std::filesystem::path& name) {
-    std::string text = name.u8string();
-    for (char& ch : text) {
+std::string quotedText(std::string_view text) {
+    std::string shown(text);
+    for (char& ch : shown) {
         if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) {
-            ch = '?'; // the explanation stays one line
+            ch = '?'; // the line stays one line
         }
     }
-    return "'" + text + "'";
+    return "'" + shown + "'";
+}
+
+std::string quoted(const std::filesystem::path& name) {
+    return quotedText(name.u8string());
 }
 
 std::string explanation(const std::string& doing, const std::string& reason) {
-    if (!verbose()) {
+    if (!switches().verbose) {
         return {};
     }
     return "quorvex: cannot " + doing + ": " + reason;
@@ -36,7 +31,7 @@ void explainFailure(const Failure& failure) {
     if (!line.empty()) {
         writeErrorLine(line);
     }
-    if (verbose() && !failure.aftermath.empty()) {
+    if (switches().verbose && !failure.aftermath.empty()) {
         writeErrorLine("quorvex: " + failure.aftermath);
     }
 }

@@ -8,8 +8,12 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace quorvex {
+
+// `text` as a line shows it, in single quotes, control characters as '?'.
+std::string quotedText(std::string_view text);
 
 // `name` as the line shows it, in single quotes: 'fw.s19'.
 std::string quoted(const std::filesystem::path& name);

@@ -2,6 +2,7 @@
 
 #include "conversion.h"
 #include "record/record.h"
+#include "switches.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,21 @@ TEST(LineProblem, EachRuleHasItsReason) {
                       *c.reason == '\0')
                 << c.line;
         }
+    }
+}
+
+TEST(Switches, ReadAsPeopleWriteThem) {
+    const struct {
+        const char* text;
+        std::optional<bool> value;
+    } cases[] = {
+        {"1", true},         {"TRUE", true},        {" yes\t", true},      {"On", true},
+        {"1 ", true},        {"0", false},          {"False", false},      {"no", false},
+        {" OFF", false},     {"", false},           {"  ", false},         {"2", std::nullopt},
+        {"y", std::nullopt}, {"1 1", std::nullopt}, {"onn", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(switchValue(c.text), c.value) << "'" << c.text << "'";
     }
 }
 
