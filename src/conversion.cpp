@@ -41,6 +41,7 @@ class Writer {
     }
 
     bool flush() {
+        noteData();
         failed_ = failed_ || !sink_.write(std::string_view(buffer_.get(), used_));
         used_ = 0;
         return !failed_;
@@ -49,12 +50,31 @@ class Writer {
     bool failed() const { return failed_; }
     std::uint64_t written() const { return written_; }
 
+    // Whether a data record is among the records so far.
+    bool holdsData() {
+        noteData();
+        return sawData_;
+    }
+
   private:
+    // Looks for a data record (S3, from a '1' piece) only until one is found:
+    // in a sound source the first record is one.
+    void noteData() {
+        for (std::size_t at = 0; !sawData_ && at < used_;) {
+            sawData_ = buffer_[at + 1] == '3';
+            at = static_cast<std::size_t>(
+                     static_cast<const char*>(std::memchr(&buffer_[at], '\n', used_ - at)) -
+                     buffer_.get()) +
+                 1; // every record ends in CR LF
+        }
+    }
+
     Sink& sink_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     std::uint64_t written_ = 0;
     bool failed_ = false;
+    bool sawData_ = false;
 };
 
 void convertPiece(std::string_view piece, Writer& out) {
@@ -149,6 +169,7 @@ template <class Checker>
 std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& check) {
     Writer out(sink);
     std::uint64_t lines = 0;
+    std::uint64_t dropped[2] = {}; // S2 and S3 records: never plain lines
     const char* at = text.data();
     const char* const end = at + text.size();
     while (at < end && !out.failed()) {
@@ -178,6 +199,10 @@ std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& c
             content.remove_suffix(1);
         }
         check.otherLine(content);
+        if (content.size() >= 2 && (content[0] == 'S' || content[0] == 's')) {
+            dropped[0] += content[1] == '2' ? 1 : 0;
+            dropped[1] += content[1] == '3' ? 1 : 0;
+        }
         std::size_t size = content.size();
         if (std::memchr(content.data(), '\r', size) == nullptr) {
             convertLine(content, out);
@@ -187,10 +212,18 @@ std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& c
         lines += getLineNum(size, lf != nullptr);
         at = lf == nullptr ? end : stop + 1;
     }
+    Counts counts{lines, out.written(), dropped[0], dropped[1], false};
+    if (out.failed()) {
+        return std::nullopt;
+    }
+    if (dropped[0] + dropped[1] != 0 && !out.holdsData()) {
+        counts.nothingToConvert = true; // the last records are held back
+        return counts;
+    }
     if (!out.flush()) {
         return std::nullopt;
     }
-    return Counts{lines, out.written()};
+    return counts;
 }
 
 class DiscardSink : public Sink {

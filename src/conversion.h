@@ -28,12 +28,20 @@ bool holdsData(std::string_view text);
 struct Counts {
     std::uint64_t lines = 0;   // line pieces read
     std::uint64_t written = 0; // records written
+    // Lines that begin S2 or S3 (s2, s3), whose data the conversion drops.
+    std::uint64_t droppedS2 = 0;
+    std::uint64_t droppedS3 = 0;
+    // Such records, and not one data record to convert: nothing was given
+    // to the sink, as the source is taken for one of another kind (an S2
+    // image, a file converted already).
+    bool nothingToConvert = false;
 };
 
 // Reads a source text (cut at its Ctrl-Z) under the text reading rules, with
 // every carriage return dropped, and writes the widened form of every piece
 // whose second character is '1' or '9' to `sink`, each record followed by
-// CR LF. Returns the counts; nullopt as soon as the sink fails.
+// CR LF; unless nothingToConvert. Returns the counts; nullopt as soon as the
+// sink fails.
 std::optional<Counts> convertText(std::string_view text, Sink& sink);
 
 // The same conversion, which also checks every line on the way and adds the

@@ -85,8 +85,7 @@ bool Destination::openFile(const Existing& found) {
         way_ = replacing ? Way::Replace : Way::NewFile;
         return true;
     }
-    noRoom_ = system_.noRoom(error);
-    if (!replacing || !(system_.folderRefuses(error) || noRoom_)) {
+    if (!replacing || !(system_.folderRefuses(error) || system_.noRoom(error))) {
         return failOpening(error);
     }
     way_ = Way::InPlace;

@@ -54,9 +54,6 @@ class Destination : public Sink {
     Way way() const { return way_; }
     // Why open(), write() or commit() failed.
     const Failure& failure() const { return failure_; }
-    // Whether open() failed for want of room on the disk: a failure, not an
-    // early stop.
-    bool noRoom() const { return noRoom_; }
     // What a committed destination could not keep of the old file.
     const std::vector<Failure>& notes() const { return notes_; }
 
@@ -89,7 +86,6 @@ class Destination : public Sink {
     Metadata keep_;
     std::string records_; // all of them, when rewritten in place
     Failure failure_;
-    bool noRoom_ = false;
     std::vector<Failure> notes_;
 };
 

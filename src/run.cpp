@@ -5,6 +5,7 @@
 #include "destination.h"
 #include "explain.h"
 #include "platform.h"
+#include "switches.h"
 #include "version.h"
 
 #include <algorithm>
@@ -31,10 +32,9 @@ const char usage[] = "Mot S2/9->S3/7 Format Converter for Tarvok.exe Ver1.1\n"
                      "\n"
                      "\n";
 
-// Exit statuses. The early stops keep 0, as scripts may rely on it; a failure
-// after the source was opened or after writing began is 1.
-constexpr int kCompleted = 0; // the records were written
-constexpr int kStopped = 0;   // an early stop: usage, nothing to read or write
+// Exit statuses: the usage text and a completed run are 0; every failure is 1,
+// so that make, CMake and `set -e` stop on it.
+constexpr int kCompleted = 0;
 constexpr int kFailed = 1;
 
 constexpr std::size_t kReadStep = std::size_t{64} * 1024;
@@ -149,41 +149,79 @@ void sayReports(const std::filesystem::path& fin, const LineReports& reports) {
     }
 }
 
+// The one line that tells a strict refusal, after the reports.
+void sayRefusal(const std::filesystem::path& fin, const LineReports& reports) {
+    const std::uint64_t total = reports.total();
+    writeErrorLine("quorvex: " + quoted(fin) + " is refused (QUORVEX_STRICT): " +
+                   std::to_string(total) + (total == 1 ? " line" : " lines") + " reported");
+}
+
+// Says what the conversion dropped, if anything: the data of S2 and S3 records.
+void sayDropped(const std::filesystem::path& fin, const std::filesystem::path& fout,
+                const Counts& counts) {
+    const std::uint64_t total = counts.droppedS2 + counts.droppedS3;
+    if (total == 0) {
+        return;
+    }
+    const char* kinds = counts.droppedS3 == 0   ? " S2 record"
+                        : counts.droppedS2 == 0 ? " S3 record"
+                                                : " S2 and S3 record";
+    writeErrorLine(
+        "quorvex: " + quoted(fin) + ": " + std::to_string(total) + kinds +
+        (total == 1 ? " dropped; its data is not in " : "s dropped; their data is not in ") +
+        quoted(fout));
+}
+
+// A source of S2 or S3 records alone is not converted into nothing.
+int sayNothingToConvert(std::FILE* out, const std::filesystem::path& fin) {
+    say(out, "No data!", kFailed);
+    if (switches().verbose) {
+        writeErrorLine("quorvex: " + quoted(fin) +
+                       " holds S2 or S3 records but no S1 record to convert"
+                       " (an S2 image, or a file converted already)");
+    }
+    return kFailed;
+}
+
 int convertFile(System& system, const std::filesystem::path& fin, const std::filesystem::path& fout,
                 std::FILE* out) {
     Destination dest(system, fout);
     std::optional<Counts> counts;
-    // QUORVEX_STRICT=1 refuses a source with reported lines; QUORVEX_VERBOSE=1
+    // QUORVEX_STRICT refuses a source with reported lines; QUORVEX_VERBOSE
     // reports them while converting.
-    const bool strict = envFlag("QUORVEX_STRICT");
-    const bool report = !strict && envFlag("QUORVEX_VERBOSE");
+    const bool strict = switches().strict;
+    const bool report = !strict && switches().verbose;
     LineReports reports;
     {
         SourceText text;
         bool opened = false;
         Failure why;
         if (!text.load(fin, opened, why)) {
-            return sayFailure(out, kReadError, opened ? kFailed : kStopped, why);
+            return sayFailure(out, kReadError, kFailed, why);
         }
         if (!holdsData(text.view())) {
-            return say(out, "No data!", kStopped);
+            return say(out, "No data!", kFailed);
         }
         if (strict) {
             checkText(text.view(), reports);
             if (reports.total() != 0) {
                 sayReports(fin, reports);
+                sayRefusal(fin, reports);
                 return say(out, kReadError, kFailed);
             }
         }
         if (!dest.open()) {
-            return sayFailure(out, "File Write Error", dest.noRoom() ? kFailed : kStopped,
-                              dest.failure());
+            return sayFailure(out, "File Write Error", kFailed, dest.failure());
         }
         if (dest.writesInto(text.id())) {
             text.keepOwnCopy(); // the records would overwrite what is still to be read
         }
         counts = report ? convertText(text.view(), dest, reports) : convertText(text.view(), dest);
     } // the source is no longer read: unmapped
+    if (counts && counts->nothingToConvert) {
+        sayReports(fin, reports);
+        return sayNothingToConvert(out, fin); // the destination is left as it was
+    }
     if (!counts || !dest.commit()) {
         return sayFailure(out, "File Write Error", kFailed, dest.failure());
     }
@@ -191,6 +229,7 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
     for (const Failure& note : dest.notes()) {
         explainFailure(note);
     }
+    sayDropped(fin, fout, *counts);
     writeConsole(out, "Converted " + std::to_string(counts->written) + "/" +
                           std::to_string(counts->lines) + " Lines\n");
     return kCompleted;
@@ -202,7 +241,7 @@ int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
     System& system = nativeSystem();
     if (args.size() < 2) {
         writeConsole(out, usage);
-        return kStopped;
+        return kCompleted;
     }
     try {
         return convertFile(system, args[0], args[1], out);

@@ -160,6 +160,37 @@ TEST(ConvertBytes, OutputLargerThanOneChunk) {
     EXPECT_EQ(got.counts.written, 20000u);
 }
 
+TEST(ConvertBytes, DroppedRecordsAndNothingToConvert) {
+    const std::string s2 = "S2080100000102030400\n";
+    std::string manyS9; // over a chunk of records
+    for (int i = 0; i < 20000; ++i) {
+        manyS9 += "S9030000FC\n";
+    }
+    const struct {
+        std::string source;
+        std::uint64_t s2, s3;
+        bool nothing;
+        const char* why;
+    } cases[] = {
+        {"S0030000FC\nS5030001FB\n", 0, 0, false, "no S2 or S3: an empty result stands"},
+        {"S9030000FC\n", 0, 0, false, "an S9 alone is converted"},
+        {s2 + "S9030000FC\n", 1, 0, true, "an S2 image: not even its S7 is written"},
+        {"s3090000010000010203EF\nS70500000000FA\n", 0, 1, true, "a file converted already"},
+        {"S1031234B6\n" + s2 + "S3090000010000010203EF\n", 1, 1, false, "mixed: S1 data converted"},
+        {"X1031234B6\n" + s2, 1, 0, false, "any '1' piece is data, as converted"},
+        {manyS9 + "S1031234B6\n" + s2, 1, 0, false, "the data record after a full chunk"},
+    };
+    for (const auto& c : cases) {
+        const Conversion got = convertBytes(c.source);
+        EXPECT_EQ(got.counts.droppedS2, c.s2) << c.why;
+        EXPECT_EQ(got.counts.droppedS3, c.s3) << c.why;
+        EXPECT_EQ(got.counts.nothingToConvert, c.nothing) << c.why;
+        if (c.nothing) {
+            EXPECT_EQ(got.output, "") << c.why;
+        }
+    }
+}
+
 class FailingSink : public Sink {
   public:
     bool write(std::string_view /*bytes*/) override {

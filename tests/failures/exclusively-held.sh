@@ -12,7 +12,7 @@ hold out.s37 none 30
 milliseconds() { echo $(($(date +%s%N) / 1000000)); }
 start=$(milliseconds)
 explained="quorvex: cannot open 'out.s37' for writing: ?*"
-expect 0 "File Write Error" fw.s19 out.s37
+expect 1 "File Write Error" fw.s19 out.s37
 took=$(($(milliseconds) - start))
 still_held
 [ "$took" -lt 4000 ] || complain "gave up after $took ms, not about 2 s"

@@ -16,7 +16,7 @@ echo "an earlier line" >build.log
 { echo "an earlier line" && cat want.log; } | cmp -s - build.log ||
     complain "appended to a log: not the earlier line, the records, then the summary"
 # A descriptor open only for reading is not written, nor is its file replaced.
-expect 0 "File Write Error" fw.s19 /dev/fd/9 9<fw.s19
+expect 1 "File Write Error" fw.s19 /dev/fd/9 9<fw.s19
 cmp -s fw.s19 original.s19 || complain "the file read through descriptor 9 was changed"
 # A descriptor open for reading and writing on the source itself: the source
 # is copied before the records overwrite it as they go.

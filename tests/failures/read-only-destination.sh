@@ -8,7 +8,7 @@ begin_check "$@"
 s19 64 6 fw.s19
 echo old >ro.s37 && chmod 0444 ro.s37
 [ -n "$windows" ] || run_as_nobody
-expect 0 "File Write Error" fw.s19 ro.s37
+expect 1 "File Write Error" fw.s19 ro.s37
 [ "$(cat ro.s37)" = old ] || complain "the read-only file was changed"
 no_leftovers
 exit "$failed"

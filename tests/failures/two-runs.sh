@@ -30,10 +30,12 @@ running "$reader" || complain "the reading run did not wait for the first"
 kill -CONT "$first"
 wait "$first" || complain "the first run failed"
 wait "$second" || complain "the second run failed: $(cat b.out)"
-wait "$reader" || complain "the reading run failed: $(cat read.out)"
+# Read whole, the first run's records are S3 records alone, which are not
+# converted; half rewritten, the old S1 records behind them would be.
+wait "$reader"
+[ $? = 1 ] && [ "$(cat read.out)" = "No data!" ] ||
+    complain "the reading run read the file half rewritten: $(cat read.out)"
 cmp -s locked/out.s37 b.s37 || complain "the file does not hold the second run's records whole"
-reference a.s37 whole.s37 # what reading the first run's records whole gives
-cmp -s read.s37 whole.s37 || complain "the reading run read the file half rewritten"
 # Past the wait for a run that holds the lock, a run gives up, untouched.
 stop_mid_rewrite locked/out.s37 a.s19 a.s37 a.s19 locked/out.s37
 export QUORVEX_VERBOSE=1

@@ -6,7 +6,7 @@
 begin_check "$@"
 s19 64 8 fw.s19 && chmod 0000 fw.s19
 run_as_nobody
-expect 0 "File Read Error" fw.s19 fw.s37
+expect 1 "File Read Error" fw.s19 fw.s37
 [ -e fw.s37 ] && complain "the destination was created"
 [ "$(stat -c %a fw.s19)" = 0 ] || complain "the source's mode was changed"
 exit "$failed"

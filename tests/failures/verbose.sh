@@ -10,11 +10,11 @@ mkdir folder
 export QUORVEX_VERBOSE=1
 reason() { if [ -n "$windows" ]; then echo '?*'; else echo "$1"; fi; }
 explained="quorvex: cannot open 'missing.s19' for reading: $(reason 'No such file or directory')"
-expect 0 "File Read Error" missing.s19 out.s37
+expect 1 "File Read Error" missing.s19 out.s37
 explained="quorvex: cannot open 'gone/out.s37' for writing: $(reason 'No such file or directory')"
-expect 0 "File Write Error" fw.s19 gone/out.s37
+expect 1 "File Write Error" fw.s19 gone/out.s37
 explained="quorvex: cannot open 'folder' for writing: $(reason 'Is a directory')"
-expect 0 "File Write Error" fw.s19 folder
+expect 1 "File Write Error" fw.s19 folder
 if [ -z "$windows" ]; then
     s19 1024 15 big.s19 # more records than the 1 KiB limit takes
     explained="quorvex: cannot write 'out.s37': File too large"
