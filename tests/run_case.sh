@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Runs one end-to-end case folder against the program:
+#   why     one line: what the case pins down, printed when it fails
 #   args    the command-line arguments, one a line (none when empty)
 #   before/ the files the run starts with (absent: an empty folder)
 #   stdout  the exact console text
@@ -51,4 +52,5 @@ if ! diff -r "$tmp/expected" "$tmp/run" >"$tmp/folder.diff"; then
     complain "the folder differs from before/ with after/ laid over it (< expected, > found):"
     sed "s|$tmp/||g; s/\r/\\\\r/g" "$tmp/folder.diff" | head -20 # CR shown as \r
 fi
+[ "$failed" = 0 ] || echo "This case checks: $(cat "$case_dir/why")"
 exit "$failed"
