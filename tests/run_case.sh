@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs one end-to-end case folder against the program:
+#   why     one line: what the case pins down, printed when it fails
 #   args    the command-line arguments, one a line (none when empty)
 #   before/ the files the run starts with (absent: an empty folder)
 #   stdout  the exact console text
 #   status  the exit status
-#   after/  every file the folder must hold afterwards, byte for byte, and no other
+#   after/  the files the run makes or changes, byte for byte (absent: none); the
+#           other files of before/ must stay as they were, and no other may appear
 #   env     optional: VAR=value lines, set for the run (else no QUORVEX_ variable is)
 #   stderr  optional: the exact text on standard error (absent: it must stay empty)
 # usage: run_case.sh CASE COMMAND...   (COMMAND is the program, perhaps behind an emulator)
@@ -16,10 +18,10 @@ case_dir=$(cd "$1" && pwd) || exit 1
 shift
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
-mkdir "$tmp/run" "$tmp/after"
+mkdir "$tmp/run"
 [ -d "$case_dir/before" ] && cp -R "$case_dir/before/." "$tmp/run/"
-[ -d "$case_dir/after" ] && cp -R "$case_dir/after/." "$tmp/after/"
-args=()
+cp -R "$tmp/run" "$tmp/expected" # before/, with after/ laid over it
+[ -d "$case_dir/after" ] && cp -R "$case_dir/after/." "$tmp/expected/"
 mapfile -t args <"$case_dir/args"
 vars=()
 [ -f "$case_dir/env" ] && mapfile -t vars <"$case_dir/env"
@@ -46,15 +48,9 @@ if [ -f "$case_dir/stderr" ]; then
 elif [ -s "$tmp/stderr" ]; then # nothing goes there unless asked for
     complain "standard error held: $(cat "$tmp/stderr")"
 fi
-listing() { (cd "$1" && find . -mindepth 1 | LC_ALL=C sort); }
-if ! diff <(listing "$tmp/after") <(listing "$tmp/run") >"$tmp/listing.diff"; then
-    complain "the folder holds other files than expected (< expected, > found):"
-    cat "$tmp/listing.diff"
+if ! diff -r "$tmp/expected" "$tmp/run" >"$tmp/folder.diff"; then
+    complain "the folder differs from before/ with after/ laid over it (< expected, > found):"
+    sed "s|$tmp/||g; s/\r/\\\\r/g" "$tmp/folder.diff" | head -20 # CR shown as \r
 fi
-while IFS= read -r file; do
-    if [ -f "$tmp/after/$file" ] && [ -f "$tmp/run/$file" ] && ! cmp -s "$tmp/after/$file" "$tmp/run/$file"; then
-        complain "$file differs:"
-        cmp "$tmp/after/$file" "$tmp/run/$file"
-    fi
-done < <(listing "$tmp/after")
+[ "$failed" = 0 ] || echo "This case checks: $(cat "$case_dir/why")"
 exit "$failed"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # platforms: posix; needs: unsanitized no-qemu
-# A source larger than the memory the process may take (a sparse file).
+# A (sparse) source past the memory limit: "Not enough memory", no file made.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"

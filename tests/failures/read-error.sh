@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # platforms: posix; needs: proc
-# Reading the program's own memory from address 0 opens but fails to read.
+# /proc/self/mem opens but fails to read at 0: "File Read Error", no file made.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"
