@@ -3,7 +3,6 @@
 #include "explain.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <utility>
 
@@ -12,56 +11,37 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Holds back the signals that end a run while it lives: they then take
-// effect, with nothing left half done.
-class SignalHold {
-  public:
-    explicit SignalHold(System& system) : system_(system) { system_.holdSignals(); }
-    ~SignalHold() { system_.releaseSignals(); }
-    SignalHold(const SignalHold&) = delete;
-    SignalHold& operator=(const SignalHold&) = delete;
-
-  private:
-    System& system_;
-};
-
 // Files are written a step at a time, so that a stop signal (as a test
 // sends) can land in between.
 constexpr std::size_t kStep = std::size_t{1} << 20;
 
 } // namespace
 
-Destination::Destination(System& system, fs::path name) : system_(system), name_(std::move(name)) {}
+Destination::Destination(System& system, fs::path name)
+    : system_(system), name_(std::move(name)), temp_(system) {}
 
 Destination::~Destination() {
     if (handle_ != kNoHandle && way_ != Way::Descriptor) {
         (void)system_.close(handle_);
     }
-    if (!temp_.empty()) {
-        system_.remove(temp_);
-        pendingTemp.store(nullptr);
-    }
 }
 
-bool Destination::fail(const char* verb, ErrorCode error, const char* after) {
+bool Destination::fail(const char* verb, const Error& error, const char* after) {
     failure_ = Failure{std::string(verb) + " " + quoted(name_) + after, system_.reason(error), ""};
     return false;
 }
 
 bool Destination::open() {
-    if (name_.empty()) {
-        return failOpening(system_.noSuchFile());
-    }
-    if (const ErrorCode error = system_.resolve(name_, target_)) {
+    if (const Error error = system_.resolve(name_, target_)) {
         return failOpening(error);
     }
     if (target_.descriptor >= 0) {
         way_ = Way::Descriptor;
-        const ErrorCode error = system_.useDescriptor(target_.descriptor, handle_);
-        return error == 0 || failOpening(error);
+        const Error error = system_.useDescriptor(target_.descriptor, handle_);
+        return !error || failOpening(error);
     }
     Existing found;
-    if (const ErrorCode error = system_.inspect(target_, found)) {
+    if (const Error error = system_.inspect(target_, found)) {
         return failOpening(error);
     }
     if (found.kind == Existing::Kind::Device) {
@@ -72,58 +52,28 @@ bool Destination::open() {
     return openFile(found);
 }
 
-// A file is replaced through a temporary file beside it; where the folder
-// takes no new file, or the disk has no room for one, an existing file that
-// may be written is rewritten in place, the only way left, once all its
-// records are made. The source, which may be this very file under any name,
-// has then been read whole.
+// A file is replaced through a temporary file beside it, which stays private
+// until it has the old file's metadata; where the folder takes no new file,
+// or the disk has no room for one, an existing file that may be written is
+// rewritten in place, the only way left, once all its records are made. The
+// source, which may be this very file under any name, has then been read
+// whole.
 bool Destination::openFile(const Existing& found) {
     keep_ = found.keep;
     const bool replacing = found.kind == Existing::Kind::File;
-    const ErrorCode error = makeTemp(replacing);
-    if (error == 0) {
+    const fs::path folder =
+        target_.file.parent_path().empty() ? fs::path(".") : target_.file.parent_path();
+    const Error error = temp_.make(folder, replacing, handle_);
+    if (!error) {
         way_ = replacing ? Way::Replace : Way::NewFile;
         return true;
     }
-    if (!replacing || !(system_.folderRefuses(error) || system_.noRoom(error))) {
+    if (!replacing || (error.kind != ErrorKind::Denied && error.kind != ErrorKind::NoRoom)) {
         return failOpening(error);
     }
     way_ = Way::InPlace;
-    const ErrorCode opening = system_.openFile(target_.file, false, handle_);
-    return opening == 0 || failOpening(opening);
-}
-
-// Makes the temporary file beside the target, `.quorvex-` and 16 hex digits.
-// A file that replaces another stays private until it has that file's
-// metadata.
-ErrorCode Destination::makeTemp(bool privately) {
-    const fs::path dir =
-        target_.file.parent_path().empty() ? fs::path(".") : target_.file.parent_path();
-    // Two runs that start together part at their first clash.
-    std::uint64_t seed =
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        reinterpret_cast<std::uintptr_t>(&seed);
-    ErrorCode error = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        seed = seed * 6364136223846793005u + 1442695040888963407u;
-        std::string name = ".quorvex-";
-        for (int digit = 15; digit >= 0; --digit) {
-            name += "0123456789abcdef"[(seed >> (4 * digit)) & 0xFu];
-        }
-        // No signal may end the run between making the file and naming it
-        // to the handlers that remove it.
-        const SignalHold naming(system_);
-        error = system_.createFile(dir / name, privately, handle_);
-        if (error == 0) {
-            temp_ = dir / name;
-            pendingTemp.store(temp_.c_str());
-            return 0;
-        }
-        if (!system_.exists(error)) {
-            break;
-        }
-    }
-    return error;
+    const Error opening = system_.openFile(target_.file, false, handle_);
+    return !opening || failOpening(opening);
 }
 
 bool Destination::writesInto(const FileId& source) {
@@ -136,43 +86,41 @@ bool Destination::write(std::string_view bytes) {
         return true;
     }
     std::size_t written = 0;
-    const ErrorCode error = system_.write(handle_, bytes, written);
-    return error == 0 || fail("write", error);
+    const Error error = system_.write(handle_, bytes, written);
+    return !error || fail("write", error);
 }
 
 bool Destination::commit() {
     if (way_ == Way::NewFile || way_ == Way::Replace) {
         return commitTemp();
     }
-    bool ok = way_ != Way::InPlace || rewrite(handle_, records_, false);
+    bool ok = way_ != Way::InPlace || rewrite(handle_, records_);
     const Handle file = std::exchange(handle_, kNoHandle);
     if (way_ != Way::Descriptor) {
-        const ErrorCode closing = system_.close(file);
-        ok = ok && (closing == 0 || fail("write", closing));
+        const Error closing = system_.close(file);
+        ok = ok && (!closing || fail("write", closing));
     }
     return ok;
 }
 
 bool Destination::commitTemp() {
-    const ErrorCode grouping =
-        way_ == Way::Replace ? system_.setMetadata(handle_, target_.file, keep_) : 0;
-    const ErrorCode syncing = system_.sync(handle_);
-    const ErrorCode closing = system_.close(std::exchange(handle_, kNoHandle));
-    if (syncing != 0 || closing != 0) {
-        return fail("write", syncing != 0 ? syncing : closing);
+    const Error grouping =
+        way_ == Way::Replace ? system_.setMetadata(handle_, target_.file, keep_) : Error{};
+    const Error syncing = system_.sync(handle_);
+    const Error closing = system_.close(std::exchange(handle_, kNoHandle));
+    if (syncing || closing) {
+        return fail("write", syncing ? syncing : closing);
     }
-    const ErrorCode error = system_.replace(temp_, target_.file);
-    if (error == 0) {
-        pendingTemp.store(nullptr);
-        temp_.clear();
-        if (grouping != 0) {
+    const Error error = temp_.commit(target_.file);
+    if (!error) {
+        if (grouping) {
             notes_.push_back(
                 Failure{"give " + quoted(name_) + " its group back, so that group loses its access",
                         system_.reason(grouping), ""});
         }
         return true;
     }
-    if (way_ == Way::Replace && system_.renameRefused(error)) {
+    if (way_ == Way::Replace && error.kind == ErrorKind::RenameRefused) {
         return writeDirectly(error);
     }
     return fail("replace", error);
@@ -181,21 +129,37 @@ bool Destination::commitTemp() {
 // When the file cannot be renamed over (another program holds it open, or
 // the folder lets only its owner rename it) but may be written, it is
 // rewritten in place from the finished temporary file, which goes once the
-// file is either rewritten or back as it was.
-bool Destination::writeDirectly(ErrorCode renameError) {
+// file is either rewritten or back as it was, and stays, named, as the only
+// complete result when even the undo failed.
+bool Destination::writeDirectly(const Error& renameError) {
     Handle out = kNoHandle;
-    if (system_.openFile(target_.file, false, out) != 0) {
+    if (system_.openFile(target_.file, false, out)) {
         return fail("replace", renameError);
     }
     Handle in = kNoHandle;
-    ErrorCode error = system_.openFile(temp_, true, in);
-    if (error == 0) {
+    Error error = system_.openFile(temp_.name(), true, in);
+    if (!error) {
         error = readAll(in, records_); // throws std::bad_alloc, the temporary file still pending
         (void)system_.close(in);
     }
-    bool ok = error == 0 ? rewrite(out, records_, true) : fail("write", error);
-    const ErrorCode closing = system_.close(out);
-    return ok && (closing == 0 || fail("write", closing));
+    std::string old;
+    bool ok = error ? fail("write", error) : prepareRewrite(out, records_.size(), old);
+    if (ok) {
+        const SignalHold incomplete(system_);
+        const Rewritten result =
+            temp_.claim() ? overwriteOrUndo(out, old, records_) : Rewritten::Cancelled;
+        ok = result == Rewritten::Done;
+        if (result == Rewritten::Cancelled) { // a signal has removed it, and ends the run
+            fail("replace", Error{ErrorKind::Cancelled});
+        } else if (result == Rewritten::Incomplete) {
+            temp_.keep();
+            failure_.aftermath += "; the complete result is in " + quoted(temp_.name());
+        } else {
+            temp_.remove();
+        }
+    }
+    const Error closing = system_.close(out);
+    return ok && (!closing || fail("write", closing));
 }
 
 // Rewrites `file` in place with `records`, under a lock that keeps another
@@ -204,111 +168,110 @@ bool Destination::writeDirectly(ErrorCode renameError) {
 // are kept in memory, and whatever stops the rewrite (a full disk, a quota,
 // a file-size limit), the bytes it changed are written back and the file is
 // cut to its old size. While the file is incomplete, a signal waits until it
-// is whole. Should even that fail, the failure says so. `fromTemp`: the
-// records are the temporary file's, which goes once the file is whole, or
-// else stays, named, as the only complete result.
-bool Destination::rewrite(Handle file, std::string_view records, bool fromTemp) {
-    bool busy = false;
-    if (const ErrorCode error = lockPatiently(system_, file, true, busy)) {
+// is whole. Should even that fail, the failure says so.
+bool Destination::rewrite(Handle file, std::string_view records) {
+    std::string old;
+    if (!prepareRewrite(file, records.size(), old)) {
+        return false;
+    }
+    const SignalHold incomplete(system_);
+    return overwriteOrUndo(file, old, records) == Rewritten::Done;
+}
+
+// Locks the file, reads its old bytes into `old` and checks that `size`
+// bytes may be written over them.
+bool Destination::prepareRewrite(Handle file, std::uint64_t size, std::string& old) {
+    if (const Error error = lockPatiently(system_, file, true)) {
         fail("lock", error);
-        if (busy) {
+        if (error.kind == ErrorKind::Busy) {
             failure_.reason =
                 "another program kept it locked for " + std::to_string(kLockSeconds) + " seconds";
         }
         return false;
     }
-    std::string old;
-    ErrorCode checked = readAll(file, old);
-    checked = checked != 0 ? checked : system_.roomToOverwrite(file, records.size());
-    if (checked != 0) {
-        return fail("write", checked);
-    }
-    const SignalHold incomplete(system_);
-    if (fromTemp && pendingTemp.exchange(nullptr) == nullptr) { // a signal has removed it
-        return fail("replace", system_.cancelled());
-    }
+    Error checked = readAll(file, old);
+    checked = checked ? checked : system_.roomToOverwrite(file, size);
+    return !checked || fail("write", checked);
+}
+
+// The rewrite proper, while signals are held.
+Destination::Rewritten Destination::overwriteOrUndo(Handle file, std::string_view old,
+                                                    std::string_view records) {
     Changes changes;
-    const ErrorCode error = overwrite(file, old.size(), records, changes);
-    bool whole = error == 0;
-    if (!whole) {
-        fail("write", error);
-        whole = undo(file, old, records.size(), changes) == 0;
+    const Error error = overwrite(file, old.size(), records, changes);
+    if (!error) {
+        return Rewritten::Done;
     }
-    if (!whole) {
-        failure_.aftermath = quoted(name_) + " is left incomplete" +
-                             (fromTemp ? "; the complete result is in " + quoted(temp_) : "");
+    fail("write", error);
+    if (!undo(file, old, records.size(), changes)) {
+        return Rewritten::Undone;
     }
-    if (fromTemp && whole) {
-        system_.remove(temp_);
-    }
-    if (fromTemp) {
-        temp_.clear(); // removed, or kept on purpose
-    }
-    return error == 0;
+    failure_.aftermath = quoted(name_) + " is left incomplete";
+    return Rewritten::Incomplete;
 }
 
 // Puts back the old bytes that an overwrite (of records ending at `end`)
 // changed, and the file's old size.
 // Only what was written is put back: a hole the records never reached stays
 // a hole, and takes no room.
-ErrorCode Destination::undo(Handle file, std::string_view old, std::uint64_t end,
-                            const Changes& changes) {
+Error Destination::undo(Handle file, std::string_view old, std::uint64_t end,
+                        const Changes& changes) {
     std::uint64_t ignored = 0;
-    ErrorCode error = writeInSteps(file, 0, old.substr(0, changes.start), ignored);
-    if (error == 0 && changes.cut) {
+    Error error = writeInSteps(file, 0, old.substr(0, changes.start), ignored);
+    if (!error && changes.cut) {
         error = writeInSteps(file, end, old.substr(end), ignored); // the cut tail
     }
-    error = error != 0 ? error : system_.truncate(file, old.size());
-    return error != 0 ? error : system_.sync(file);
+    error = error ? error : system_.truncate(file, old.size());
+    return error ? error : system_.sync(file);
 }
 
 // Writes `records` over a file of `present` bytes, growth first, and leaves
 // it that long and synced; notes in `changes` what of the old bytes it changed.
-ErrorCode Destination::overwrite(Handle file, std::uint64_t present, std::string_view records,
-                                 Changes& changes) {
+Error Destination::overwrite(Handle file, std::uint64_t present, std::string_view records,
+                             Changes& changes) {
     const auto kept = static_cast<std::size_t>(std::min<std::uint64_t>(present, records.size()));
     std::uint64_t grown = 0;
-    ErrorCode error = writeInSteps(file, kept, records.substr(kept), grown);
-    error = error != 0 ? error : writeInSteps(file, 0, records.substr(0, kept), changes.start);
-    error = error != 0 ? error : system_.sync(file);
-    if (error != 0) {
+    Error error = writeInSteps(file, kept, records.substr(kept), grown);
+    error = error ? error : writeInSteps(file, 0, records.substr(0, kept), changes.start);
+    error = error ? error : system_.sync(file);
+    if (error) {
         return error;
     }
     changes.cut = records.size() < present;
     error = system_.truncate(file, records.size());
-    return error != 0 ? error : system_.sync(file);
+    return error ? error : system_.sync(file);
 }
 
 // Writes `bytes` at `offset`; `written` tells how many of them reached the file.
-ErrorCode Destination::writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
-                                    std::uint64_t& written) {
+Error Destination::writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
+                                std::uint64_t& written) {
     written = 0;
     for (std::size_t at = 0; at < bytes.size(); at += kStep) {
         std::size_t done = 0;
-        ErrorCode error = system_.seek(file, offset + at);
-        error = error != 0 ? error : system_.write(file, bytes.substr(at, kStep), done);
+        Error error = system_.seek(file, offset + at);
+        error = error ? error : system_.write(file, bytes.substr(at, kStep), done);
         written += done;
-        if (error != 0) {
+        if (error) {
             return error;
         }
     }
-    return 0;
+    return {};
 }
 
 // Reads all of `file`, from where it stands, into `into`.
-ErrorCode Destination::readAll(Handle file, std::string& into) {
+Error Destination::readAll(Handle file, std::string& into) {
     std::uint64_t size = 0;
-    if (const ErrorCode error = system_.size(file, size)) {
+    if (const Error error = system_.size(file, size)) {
         return error;
     }
     into.resize(static_cast<std::size_t>(size));
     std::size_t got = 1;
     for (std::size_t at = 0; at < into.size() && got != 0; at += got) {
-        if (const ErrorCode error = system_.read(file, into.data() + at, into.size() - at, got)) {
+        if (const Error error = system_.read(file, into.data() + at, into.size() - at, got)) {
             return error;
         }
     }
-    return 0;
+    return {};
 }
 
 } // namespace quorvex

@@ -4,6 +4,7 @@
 
 #include "platform.h"
 #include "sink.h"
+#include "temp_file.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -58,31 +59,33 @@ class Destination : public Sink {
     const std::vector<Failure>& notes() const { return notes_; }
 
   private:
-    bool fail(const char* verb, ErrorCode error, const char* after = "");
-    bool failOpening(ErrorCode error) { return fail("open", error, " for writing"); }
+    bool fail(const char* verb, const Error& error, const char* after = "");
+    bool failOpening(const Error& error) { return fail("open", error, " for writing"); }
     bool openFile(const Existing& found);
-    ErrorCode makeTemp(bool privately);
     bool commitTemp();
-    bool writeDirectly(ErrorCode renameError);
-    bool rewrite(Handle file, std::string_view records, bool fromTemp);
+    bool writeDirectly(const Error& renameError);
+    bool rewrite(Handle file, std::string_view records);
+    // How a rewrite in place ended.
+    enum class Rewritten { Done, Undone, Incomplete, Cancelled };
+    bool prepareRewrite(Handle file, std::uint64_t size, std::string& old);
+    Rewritten overwriteOrUndo(Handle file, std::string_view old, std::string_view records);
     // What a rewrite changed of the old bytes.
     struct Changes {
         std::uint64_t start = 0; // the first bytes, overwritten
         bool cut = false;        // all past the records' end
     };
-    ErrorCode overwrite(Handle file, std::uint64_t present, std::string_view records,
-                        Changes& changes);
-    ErrorCode undo(Handle file, std::string_view old, std::uint64_t end, const Changes& changes);
-    ErrorCode writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
-                           std::uint64_t& written);
-    ErrorCode readAll(Handle file, std::string& into);
+    Error overwrite(Handle file, std::uint64_t present, std::string_view records, Changes& changes);
+    Error undo(Handle file, std::string_view old, std::uint64_t end, const Changes& changes);
+    Error writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
+                       std::uint64_t& written);
+    Error readAll(Handle file, std::string& into);
 
     System& system_;
     std::filesystem::path name_; // as given
     Target target_;
     Way way_ = Way::Device;
     Handle handle_ = kNoHandle;
-    std::filesystem::path temp_; // the temporary file, while it is to be removed
+    TempFile temp_;
     Metadata keep_;
     std::string records_; // all of them, when rewritten in place
     Failure failure_;

@@ -1,4 +1,4 @@
-// What the systems share below the destination layer.
+// What the systems share below the rules.
 #include "platform.h"
 
 #include <chrono>
@@ -6,38 +6,20 @@
 
 namespace quorvex {
 
-std::atomic<const std::filesystem::path::value_type*> pendingTemp{nullptr};
-static_assert(decltype(pendingTemp)::is_always_lock_free, "read by signal handlers");
+std::atomic<const std::filesystem::path::value_type*> removedOnSignal{nullptr};
+static_assert(decltype(removedOnSignal)::is_always_lock_free, "read by signal handlers");
 
-Input::~Input() {
-    unmap();
-    close();
+void System::pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLockPauseMs));
 }
 
-ErrorCode Input::read(char* into, std::size_t size, std::size_t& got) {
-    return nativeSystem().read(handle_, into, size, got);
-}
-
-ErrorCode lockPatiently(System& system, Handle file, bool exclusive, bool& busy) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(kLockSeconds);
-    for (;;) {
-        const ErrorCode error = system.lock(file, exclusive, busy);
-        if (!busy || std::chrono::steady_clock::now() >= giveUp) {
+Error lockPatiently(System& system, Handle file, bool exclusive) {
+    for (int pauses = 0;; ++pauses) {
+        const Error error = system.lock(file, exclusive);
+        if (error.kind != ErrorKind::Busy || pauses == kLockSeconds * 1000 / kLockPauseMs) {
             return error;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-void Input::waitForWriters() {
-    bool busy = false;
-    (void)lockPatiently(nativeSystem(), handle_, false, busy);
-}
-
-void Input::close() {
-    if (handle_ != kNoHandle) {
-        (void)nativeSystem().close(handle_);
-        handle_ = kNoHandle;
+        system.pause();
     }
 }
 

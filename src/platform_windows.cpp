@@ -56,7 +56,13 @@ std::string narrow(std::wstring_view wide) {
 
 } // namespace
 
-std::string systemReason(ErrorCode code) {
+std::string systemReason(const Error& error) {
+    DWORD code = error.code;
+    if (code == 0) { // the kind's usual code
+        code = error.kind == ErrorKind::Cancelled  ? ERROR_OPERATION_ABORTED
+               : error.kind == ErrorKind::NotFound ? ERROR_PATH_NOT_FOUND
+                                                   : ERROR_GEN_FAILURE;
+    }
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -77,13 +83,42 @@ HANDLE handleOf(Handle file) {
     return reinterpret_cast<HANDLE>(file); // NOLINT(performance-no-int-to-ptr)
 }
 
-ErrorCode lastError() {
-    return ::GetLastError();
+// GetLastError()'s codes in the rules' terms.
+ErrorKind kindOf(DWORD code) {
+    switch (code) {
+    case ERROR_SUCCESS:
+        return ErrorKind::None;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ErrorKind::NotFound;
+    case ERROR_FILE_EXISTS:
+        return ErrorKind::Exists;
+    case ERROR_ACCESS_DENIED:
+        return ErrorKind::Denied;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ErrorKind::NoRoom;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return ErrorKind::Busy;
+    case ERROR_OPERATION_ABORTED:
+        return ErrorKind::Cancelled;
+    default:
+        return ErrorKind::Other;
+    }
 }
 
-// 0 when `done` (a call's result) says it succeeded, else the last error.
-ErrorCode check(bool done) {
-    return done ? 0 : lastError();
+Error errorOf(DWORD code) {
+    return {kindOf(code), code};
+}
+
+Error lastError() {
+    return errorOf(::GetLastError());
+}
+
+// No error when `done` (a call's result) says it succeeded, else the last one.
+Error check(bool done) {
+    return done ? Error{} : lastError();
 }
 
 // Reset while signals are held, so that Ctrl-C or a closed console waits
@@ -93,7 +128,7 @@ std::atomic<HANDLE> fileWhole{nullptr};
 
 BOOL WINAPI onConsoleEnd(DWORD /*event*/) {
     (void)::WaitForSingleObject(fileWhole.load(), INFINITE);
-    const wchar_t* temp = pendingTemp.exchange(nullptr);
+    const wchar_t* temp = removedOnSignal.exchange(nullptr);
     if (temp != nullptr) {
         // The file is shared for deletion: it goes when the process's handle
         // closes, even while the run still writes it.
@@ -158,7 +193,7 @@ fs::path finalPath(HANDLE handle) {
 
 // Opens `file` as it exists, for `access`, sharing it with every other
 // program, once any brief hold on it has passed.
-ErrorCode openPatiently(const fs::path& file, DWORD access, Handle& out) {
+Error openPatiently(const fs::path& file, DWORD access, Handle& out) {
     HANDLE opened = INVALID_HANDLE_VALUE;
     const bool done = patiently(file, [&] {
         opened = ::CreateFileW(file.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
@@ -176,13 +211,39 @@ class WindowsSystem final : public System {
         ::SetConsoleCtrlHandler(onConsoleEnd, TRUE);
     }
 
-    ErrorCode resolve(const fs::path& name, Target& to) override {
-        to.file = openablePath(name);
-        return 0;
+    Error openSource(const fs::path& name, Handle& out, std::uint64_t& size) override {
+        // A directory cannot be opened this way, which is what is wanted.
+        const HANDLE file =
+            ::CreateFileW(openablePath(name).c_str(), GENERIC_READ, kShareAll, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return lastError();
+        }
+        out = reinterpret_cast<Handle>(file);
+        LARGE_INTEGER bytes{};
+        const bool regular = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &bytes);
+        size = regular ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
+        return {};
     }
 
-    ErrorCode useDescriptor(int /*descriptor*/, Handle& /*out*/) override {
-        return ERROR_INVALID_HANDLE; // names lead to no descriptor of the process here
+    // Reading is quick enough here, and a mapped file could not be replaced.
+    bool map(Handle /*file*/, std::uint64_t /*size*/, const FaultTexts& /*fault*/,
+             std::string_view& /*bytes*/) override {
+        return false;
+    }
+
+    void unmap(std::string_view /*bytes*/) override {}
+
+    Error resolve(const fs::path& name, Target& to) override {
+        if (name.empty()) {
+            return errorOf(ERROR_PATH_NOT_FOUND);
+        }
+        to.file = openablePath(name);
+        return {};
+    }
+
+    Error useDescriptor(int /*descriptor*/, Handle& /*out*/) override {
+        return errorOf(ERROR_INVALID_HANDLE); // names lead to no descriptor of the process here
     }
 
     // A folder or a read-only file is refused without opening it; a file is
@@ -190,20 +251,20 @@ class WindowsSystem final : public System {
     // it has passed. The same open finds the file itself, links followed: the
     // temporary file is made beside it, so that a link keeps pointing to the
     // replaced file.
-    ErrorCode inspect(Target& target, Existing& found) override {
+    Error inspect(Target& target, Existing& found) override {
         const DWORD attributes = ::GetFileAttributesW(target.file.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES &&
             (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-            return ERROR_ACCESS_DENIED;
+            return errorOf(ERROR_ACCESS_DENIED);
         }
         Handle existing = kNoHandle;
-        if (const ErrorCode error = openPatiently(target.file, GENERIC_WRITE, existing)) {
-            return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+        if (const Error error = openPatiently(target.file, GENERIC_WRITE, existing)) {
+            return error.code == ERROR_FILE_NOT_FOUND ? Error{} : error;
         }
         if (::GetFileType(handleOf(existing)) != FILE_TYPE_DISK) { // a device such as NUL
             found.kind = Existing::Kind::Device;
             found.device = existing;
-            return 0;
+            return {};
         }
         const fs::path file = finalPath(handleOf(existing));
         ::CloseHandle(handleOf(existing));
@@ -216,13 +277,13 @@ class WindowsSystem final : public System {
         const DWORD old = ::GetFileAttributesW(target.file.c_str());
         found.keep.attributes =
             FILE_ATTRIBUTE_ARCHIVE | (old != INVALID_FILE_ATTRIBUTES ? old & kKeptAttributes : 0);
-        return 0;
+        return {};
     }
 
     // Open for writing it and reading it back, and shared for deletion, which
     // renaming it while it is open needs, and so that the console control
     // handler can remove it.
-    ErrorCode createFile(const fs::path& file, bool /*privately*/, Handle& out) override {
+    Error createFile(const fs::path& file, bool /*privately*/, Handle& out) override {
         const HANDLE made = ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                           FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -230,59 +291,57 @@ class WindowsSystem final : public System {
         return check(made != INVALID_HANDLE_VALUE);
     }
 
-    ErrorCode openFile(const fs::path& file, bool forReading, Handle& out) override {
+    Error openFile(const fs::path& file, bool forReading, Handle& out) override {
         return openPatiently(file, forReading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, out);
     }
 
-    ErrorCode lock(Handle file, bool exclusive, bool& busy) override {
+    Error lock(Handle file, bool exclusive) override {
         OVERLAPPED whole{};
         const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-        const ErrorCode error =
+        const Error error =
             check(::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE);
-        busy = error == ERROR_LOCK_VIOLATION;
-        return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ? 0 : error;
+        return error.code == ERROR_NOT_SUPPORTED || error.code == ERROR_INVALID_FUNCTION ? Error{}
+                                                                                         : error;
     }
 
-    ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) override {
+    Error write(Handle file, std::string_view bytes, std::size_t& written) override {
         return check(writeAll(handleOf(file), bytes, written));
     }
 
-    ErrorCode seek(Handle file, std::uint64_t offset) override {
+    Error seek(Handle file, std::uint64_t offset) override {
         LARGE_INTEGER at{};
         at.QuadPart = static_cast<LONGLONG>(offset);
         return check(::SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) != FALSE);
     }
 
-    ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override {
+    Error read(Handle file, char* into, std::size_t size, std::size_t& got) override {
         const DWORD step = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
         DWORD done = 0;
         const bool ok = ::ReadFile(handleOf(file), into, step, &done, nullptr) != FALSE;
         got = done;
-        return ok || ::GetLastError() == ERROR_BROKEN_PIPE ? 0
+        return ok || ::GetLastError() == ERROR_BROKEN_PIPE ? Error{}
                                                            : lastError(); // a pipe's writer is done
     }
 
-    ErrorCode size(Handle file, std::uint64_t& bytes) override {
+    Error size(Handle file, std::uint64_t& bytes) override {
         LARGE_INTEGER size{};
         const bool ok = ::GetFileSizeEx(handleOf(file), &size) != FALSE;
         bytes = static_cast<std::uint64_t>(size.QuadPart);
         return check(ok);
     }
 
-    ErrorCode truncate(Handle file, std::uint64_t bytes) override {
+    Error truncate(Handle file, std::uint64_t bytes) override {
         LARGE_INTEGER at{};
         at.QuadPart = static_cast<LONGLONG>(bytes);
         return check(::SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) != FALSE &&
                      ::SetEndOfFile(handleOf(file)) != FALSE);
     }
 
-    ErrorCode roomToOverwrite(Handle /*file*/, std::uint64_t /*bytes*/) override { return 0; }
+    Error roomToOverwrite(Handle /*file*/, std::uint64_t /*bytes*/) override { return {}; }
 
-    ErrorCode sync(Handle file) override {
-        return check(::FlushFileBuffers(handleOf(file)) != FALSE);
-    }
+    Error sync(Handle file) override { return check(::FlushFileBuffers(handleOf(file)) != FALSE); }
 
-    ErrorCode close(Handle file) override { return check(::CloseHandle(handleOf(file)) != FALSE); }
+    Error close(Handle file) override { return check(::CloseHandle(handleOf(file)) != FALSE); }
 
     FileId id(Handle file) override {
         BY_HANDLE_FILE_INFORMATION info{};
@@ -293,21 +352,26 @@ class WindowsSystem final : public System {
                 (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     }
 
-    ErrorCode setMetadata(Handle file, const fs::path& /*old*/, const Metadata& keep) override {
+    Error setMetadata(Handle file, const fs::path& /*old*/, const Metadata& keep) override {
         FILE_BASIC_INFO basic{}; // times of 0 stay as they are
         basic.FileAttributes = keep.attributes;
         (void)::SetFileInformationByHandle(handleOf(file), FileBasicInfo, &basic, sizeof basic);
-        return 0;
+        return {};
     }
 
-    ErrorCode replace(const fs::path& temp, const fs::path& target) override {
-        if (!patiently(target, [&] {
+    // Another program holds the file open: if it lets others write, the file
+    // may be written directly.
+    Error replace(const fs::path& temp, const fs::path& target) override {
+        if (patiently(target, [&] {
                 return ::MoveFileExW(temp.c_str(), target.c_str(),
                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
             })) {
-            return lastError();
+            return {};
         }
-        return 0;
+        const Error error = lastError();
+        const bool held = error.code == ERROR_SHARING_VIOLATION ||
+                          error.code == ERROR_LOCK_VIOLATION || error.code == ERROR_ACCESS_DENIED;
+        return held ? Error{ErrorKind::RenameRefused, error.code} : error;
     }
 
     void remove(const fs::path& file) override { ::DeleteFileW(file.c_str()); }
@@ -315,24 +379,6 @@ class WindowsSystem final : public System {
     void holdSignals() override { (void)::ResetEvent(fileWhole.load()); }
 
     void releaseSignals() override { (void)::SetEvent(fileWhole.load()); }
-
-    bool folderRefuses(ErrorCode error) const override { return error == ERROR_ACCESS_DENIED; }
-
-    bool exists(ErrorCode error) const override { return error == ERROR_FILE_EXISTS; }
-
-    bool noRoom(ErrorCode error) const override {
-        return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
-    }
-
-    // Another program holds the file open: if it lets others write, the file
-    // may be written directly.
-    bool renameRefused(ErrorCode error) const override {
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-               error == ERROR_ACCESS_DENIED;
-    }
-
-    ErrorCode noSuchFile() const override { return ERROR_PATH_NOT_FOUND; }
-    ErrorCode cancelled() const override { return ERROR_OPERATION_ABORTED; }
 };
 
 } // namespace
@@ -381,28 +427,5 @@ void writeErrorLine(std::string_view line) {
         writeConsole(stderr, std::string(line) + "\n");
     }
 }
-
-ErrorCode Input::open(const fs::path& name) {
-    // A directory cannot be opened this way, which is what is wanted.
-    const HANDLE file = ::CreateFileW(openablePath(name).c_str(), GENERIC_READ, kShareAll, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return lastError();
-    }
-    handle_ = reinterpret_cast<Handle>(file);
-    LARGE_INTEGER size{};
-    if (::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) != FALSE) {
-        size_ = static_cast<std::uint64_t>(size.QuadPart);
-    }
-    id_ = nativeSystem().id(handle_);
-    return 0;
-}
-
-// Reading is quick enough here, and a mapped file could not be replaced.
-bool Input::map(const std::string& /*message*/, const std::string& /*explanation*/) {
-    return false;
-}
-
-void Input::unmap() {}
 
 } // namespace quorvex

@@ -5,6 +5,7 @@
 #include "destination.h"
 #include "explain.h"
 #include "platform.h"
+#include "source.h"
 #include "switches.h"
 #include "version.h"
 
@@ -36,99 +37,6 @@ const char usage[] = "Mot S2/9->S3/7 Format Converter for Tarvok.exe Ver1.1\n"
 // so that make, CMake and `set -e` stop on it.
 constexpr int kCompleted = 0;
 constexpr int kFailed = 1;
-
-constexpr std::size_t kReadStep = std::size_t{64} * 1024;
-constexpr char kReadError[] = "File Read Error";
-
-// The source's bytes up to its first Ctrl-Z: a regular file mapped whole,
-// anything else read once into a buffer that is not zero-filled first.
-class SourceText {
-  public:
-    std::string_view view() const {
-        const std::string_view mapped = in_.mapped();
-        return {mapped.data() != nullptr ? mapped.data() : data_.get(), length_};
-    }
-
-    // Opens and reads all of `name`, then lets go of it; false, with `why`
-    // set, when it cannot be opened (`opened` false) or a read failed.
-    // Throws std::bad_alloc.
-    bool load(const std::filesystem::path& name, bool& opened, Failure& why) {
-        ErrorCode error = in_.open(name);
-        opened = error == 0;
-        if (opened) {
-            in_.waitForWriters();
-            error = read(name);
-            in_.close();
-        }
-        if (error != 0) {
-            why = Failure{(opened ? "read " : "open ") + quoted(name) +
-                              (opened ? "" : " for reading"),
-                          systemReason(error), ""};
-        }
-        return error == 0;
-    }
-
-    // The file the text was read from.
-    FileId id() const { return in_.id(); }
-
-    // Copies mapped bytes into memory of their own, before their file is
-    // written. Throws std::bad_alloc.
-    void keepOwnCopy() {
-        if (in_.mapped().data() != nullptr) {
-            grow(length_);
-            std::memcpy(data_.get(), in_.mapped().data(), length_);
-            in_.unmap();
-        }
-    }
-
-  private:
-    ErrorCode read(const std::filesystem::path& name) {
-        if (in_.map(std::string(kReadError) + "\n", cutShort(name))) {
-            length_ = dataLength(in_.mapped());
-            return 0;
-        }
-        // One byte more than a regular file's size sees its end at once.
-        grow(static_cast<std::size_t>(std::min<std::uint64_t>(in_.sizeHint(), SIZE_MAX - 1)) + 1);
-        for (;;) {
-            if (size_ == capacity_) {
-                grow(capacity_ + std::max(capacity_, kReadStep));
-            }
-            std::size_t got = 0;
-            if (const ErrorCode error = in_.read(data_.get() + size_, capacity_ - size_, got)) {
-                return error;
-            }
-            const std::string_view chunk(data_.get() + size_, got);
-            size_ += chunk.size();
-            const std::size_t kept = dataLength(chunk);
-            if (got == 0 || kept < chunk.size()) { // nothing after a Ctrl-Z is read
-                length_ = size_ - chunk.size() + kept;
-                return 0;
-            }
-        }
-    }
-
-    // What the user is told, if asked, should the mapped file fault.
-    static std::string cutShort(const std::filesystem::path& name) {
-        std::string line = explanation("read " + quoted(name),
-                                       "it was cut short, or its device failed, while read");
-        return line.empty() ? line : line + "\n";
-    }
-
-    void grow(std::size_t capacity) {
-        std::unique_ptr<char[]> more(new char[capacity]);
-        if (size_ != 0) {
-            std::memcpy(more.get(), data_.get(), size_);
-        }
-        data_ = std::move(more);
-        capacity_ = capacity;
-    }
-
-    Input in_;
-    std::unique_ptr<char[]> data_;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-    std::size_t length_ = 0; // up to the first Ctrl-Z
-};
 
 int say(std::FILE* out, const char* message, int status) {
     writeConsole(out, std::string(message) + "\n");
@@ -193,10 +101,9 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
     const bool report = !strict && switches().verbose;
     LineReports reports;
     {
-        SourceText text;
-        bool opened = false;
+        SourceText text(system);
         Failure why;
-        if (!text.load(fin, opened, why)) {
+        if (!text.load(fin, why)) {
             return sayFailure(out, kReadError, kFailed, why);
         }
         if (!holdsData(text.view())) {

@@ -196,14 +196,14 @@ TEST(Destination, ADirectWriteLeavesNoTemporaryFileToASignalBeforeItBegins) {
     system.lockedFor = 2;
     EXPECT_EQ(runOn(system).target, kRecords);
     EXPECT_TRUE(system.pendingWhenLocked);
-    EXPECT_EQ(pendingTemp.load(), nullptr);
+    EXPECT_EQ(removedOnSignal.load(), nullptr);
     EXPECT_EQ(system.temps(), 0);
 }
 
 TEST(Destination, AGroupNotKeptIsSaidOnlyOfAReplacedFile) {
     for (const Start start : {Start::Replace, Start::Direct, Start::New}) {
         FakeSystem system = set(start, kShortOld);
-        system.groupKept = 1;
+        system.groupKept = Error{ErrorKind::Other};
         Destination dest(system, "fw.s37");
         ASSERT_TRUE(dest.open() && dest.write(kRecords) && dest.commit());
         // Written directly, the file keeps its own group; a new file has none to keep.
@@ -227,7 +227,7 @@ TEST(Destination, AnEmptyNameIsRefusedUntouched) {
     Destination dest(system, "");
     EXPECT_FALSE(dest.open());
     EXPECT_EQ(dest.failure().doing, "open '' for writing");
-    EXPECT_EQ(dest.failure().reason, "error 2");
+    EXPECT_EQ(dest.failure().reason, "not found");
     EXPECT_TRUE(system.files.empty());
 }
 

@@ -11,6 +11,8 @@ namespace {
 bool isTemp(const std::string& name) {
     return fs::path(name).filename().string().rfind(".quorvex-", 0) == 0;
 }
+
+constexpr Error kFault{ErrorKind::Other}; // the injected failure
 } // namespace
 
 bool FakeSystem::fails(Op op) {
@@ -23,20 +25,36 @@ int FakeSystem::temps() const {
                                           [](const auto& file) { return isTemp(file.first); }));
 }
 
-ErrorCode FakeSystem::resolve(const fs::path& name, Target& to) {
-    to.file = name;
-    return 0;
+Error FakeSystem::openSource(const fs::path& name, Handle& out, std::uint64_t& size) {
+    if (fails(Op::OpenSource) || files.count(name.string()) == 0) {
+        return {ErrorKind::NotFound};
+    }
+    out = next_++;
+    open_[out] = Open{name.string()};
+    size = files[name.string()].size();
+    return {};
 }
 
-ErrorCode FakeSystem::useDescriptor(int /*descriptor*/, Handle& /*out*/) {
+bool FakeSystem::map(Handle file, std::uint64_t /*size*/, const FaultTexts& /*fault*/,
+                     std::string_view& bytes) {
+    bytes = content(file);
+    return mappable;
+}
+
+Error FakeSystem::resolve(const fs::path& name, Target& to) {
+    to.file = name;
+    return name.empty() ? Error{ErrorKind::NotFound} : Error{};
+}
+
+Error FakeSystem::useDescriptor(int /*descriptor*/, Handle& /*out*/) {
     return kFault;
 }
 
 // Names under dev/ are devices; any other that exists is a file.
-ErrorCode FakeSystem::inspect(Target& target, Existing& found) {
+Error FakeSystem::inspect(Target& target, Existing& found) {
     const std::string name = target.file.string();
     if (files.count(name) == 0) {
-        return 0;
+        return {};
     }
     found.kind = name.rfind("dev/", 0) == 0 ? Existing::Kind::Device : Existing::Kind::File;
     if (found.kind == Existing::Kind::Device) {
@@ -44,42 +62,42 @@ ErrorCode FakeSystem::inspect(Target& target, Existing& found) {
         found.device = next_++;
         open_[found.device] = Open{name};
     }
-    return 0;
+    return {};
 }
 
-ErrorCode FakeSystem::createFile(const fs::path& file, bool /*privately*/, Handle& out) {
+Error FakeSystem::createFile(const fs::path& file, bool /*privately*/, Handle& out) {
     if (lockedFolder || fullDisk) {
-        return lockedFolder ? kRefused : kFull;
+        return {lockedFolder ? ErrorKind::Denied : ErrorKind::NoRoom};
     }
     if (fails(Op::Create)) {
         return kFault;
     }
     if (files.count(file.string()) != 0) {
-        return kExists;
+        return {ErrorKind::Exists};
     }
     files[file.string()];
     out = next_++;
     open_[out] = Open{file.string()};
-    return 0;
+    return {};
 }
 
-ErrorCode FakeSystem::openFile(const fs::path& file, bool /*forReading*/, Handle& out) {
+Error FakeSystem::openFile(const fs::path& file, bool /*forReading*/, Handle& out) {
     if (fails(Op::OpenFile) || files.count(file.string()) == 0) {
         return kFault;
     }
     out = next_++;
     open_[out] = Open{file.string()};
-    return 0;
+    return {};
 }
 
-ErrorCode FakeSystem::lock(Handle /*file*/, bool /*exclusive*/, bool& busy) {
-    pendingWhenLocked = pendingTemp.load() != nullptr;
-    busy = lockedFor > 0;
+Error FakeSystem::lock(Handle /*file*/, bool /*exclusive*/) {
+    pendingWhenLocked = removedOnSignal.load() != nullptr;
+    const bool busy = lockedFor > 0;
     lockedFor -= busy ? 1 : 0;
-    return fails(Op::Lock) ? kFault : busy ? kBusy : 0;
+    return fails(Op::Lock) ? kFault : busy ? Error{ErrorKind::Busy} : Error{};
 }
 
-ErrorCode FakeSystem::write(Handle file, std::string_view bytes, std::size_t& written) {
+Error FakeSystem::write(Handle file, std::string_view bytes, std::size_t& written) {
     std::string& text = content(file);
     Open& opened = open_.at(file);
     const std::size_t at = std::min(opened.at, text.size());
@@ -95,75 +113,78 @@ ErrorCode FakeSystem::write(Handle file, std::string_view bytes, std::size_t& wr
     written = bytes.size();
     opened.at = opened.at == SIZE_MAX ? SIZE_MAX : at + bytes.size();
     unheldChanges += !isTemp(opened.name) && !signalsHeld ? 1 : 0;
-    return failing ? (full ? kFull : kFault) : 0;
+    return failing ? (full ? Error{ErrorKind::NoRoom} : kFault) : Error{};
 }
 
-ErrorCode FakeSystem::seek(Handle file, std::uint64_t offset) {
+Error FakeSystem::seek(Handle file, std::uint64_t offset) {
     open_.at(file).at = static_cast<std::size_t>(offset);
-    return 0;
+    return {};
 }
 
-ErrorCode FakeSystem::read(Handle file, char* into, std::size_t size, std::size_t& got) {
-    if (fails(Op::Read)) {
-        return kFault;
-    }
+Error FakeSystem::read(Handle file, char* into, std::size_t size, std::size_t& got) {
+    const bool failing = fails(Op::Read);
     Open& opened = open_.at(file);
     const std::string& text = files[opened.name];
-    got = std::min(size, text.size() - std::min(text.size(), opened.position));
+    got = std::min(failing ? size / 2 : size, text.size() - std::min(text.size(), opened.position));
     std::memcpy(into, text.data() + opened.position, got);
     opened.position += got;
-    return 0;
+    return failing ? kFault : Error{};
 }
 
-ErrorCode FakeSystem::size(Handle file, std::uint64_t& bytes) {
+Error FakeSystem::size(Handle file, std::uint64_t& bytes) {
     if (fails(Op::Size)) {
         return kFault;
     }
     bytes = content(file).size();
-    return 0;
+    return {};
 }
 
-ErrorCode FakeSystem::truncate(Handle file, std::uint64_t bytes) {
+Error FakeSystem::truncate(Handle file, std::uint64_t bytes) {
     if (fails(Op::Truncate)) {
         return kFault;
     }
     content(file).resize(static_cast<std::size_t>(bytes), '\0');
     unheldChanges += !isTemp(open_.at(file).name) && !signalsHeld ? 1 : 0;
-    return 0;
+    return {};
 }
 
-ErrorCode FakeSystem::sync(Handle /*file*/) {
-    return fails(Op::Sync) ? kFault : 0;
+Error FakeSystem::sync(Handle /*file*/) {
+    return fails(Op::Sync) ? kFault : Error{};
 }
 
-ErrorCode FakeSystem::close(Handle file) {
+Error FakeSystem::close(Handle file) {
     open_.erase(file);
-    return fails(Op::Close) ? kFault : 0;
+    return fails(Op::Close) ? kFault : Error{};
 }
 
 FileId FakeSystem::id(Handle file) {
     return {1, std::hash<std::string>()(open_.at(file).name)};
 }
 
-ErrorCode FakeSystem::setMetadata(Handle /*file*/, const fs::path& /*old*/,
-                                  const Metadata& /*keep*/) {
+Error FakeSystem::setMetadata(Handle /*file*/, const fs::path& /*old*/, const Metadata& /*keep*/) {
     return groupKept;
 }
 
-ErrorCode FakeSystem::replace(const fs::path& temp, const fs::path& target) {
+Error FakeSystem::replace(const fs::path& temp, const fs::path& target) {
     if (heldFile) {
-        return kHeld;
+        return {ErrorKind::RenameRefused};
     }
     if (fails(Op::Replace)) {
         return kFault;
     }
     files[target.string()] = files.at(temp.string());
     files.erase(temp.string());
-    return 0;
+    return {};
 }
 
 void FakeSystem::remove(const fs::path& file) {
     files.erase(file.string());
+}
+
+std::string FakeSystem::reason(const Error& error) const {
+    const char* const names[] = {"none", "not found",      "exists",    "denied", "no room",
+                                 "busy", "rename refused", "cancelled", "other"};
+    return names[static_cast<int>(error.kind)];
 }
 
 } // namespace quorvex::testing

@@ -1,6 +1,6 @@
-// A file system in memory behind the destination layer's primitives, which
-// fails the k-th call of a chosen primitive: the rules above can then be
-// checked at every failure point, without root, a small disk or Wine.
+// A file system in memory behind the primitives, which fails the k-th call
+// of a chosen primitive: the rules above can then be checked at every
+// failure point, without root, a small disk or Wine.
 #pragma once
 
 #include "platform.h"
@@ -11,6 +11,7 @@
 namespace quorvex::testing {
 
 enum class Op {
+    OpenSource,
     Create,
     OpenFile,
     Lock,
@@ -26,20 +27,15 @@ enum class Op {
 
 class FakeSystem final : public System {
   public:
-    static constexpr ErrorCode kFault = 5;    // the injected failure
-    static constexpr ErrorCode kRefused = 13; // a folder or rename that refuses
-    static constexpr ErrorCode kHeld = 16;    // a file held open by another program
-    static constexpr ErrorCode kBusy = 11;    // a file locked by another run
-    static constexpr ErrorCode kFull = 28;    // no room on the disk
-    static constexpr ErrorCode kExists = 17;  // a file of that name exists
-
     std::map<std::string, std::string> files; // name: content
     bool lockedFolder = false;                // no new file can be made
     bool heldFile = false;                    // the target cannot be renamed over
     bool fullDisk = false;                    // no new file can be made, nor any file grow
+    bool mappable = false;                    // sources are mapped, not read
     int lockedFor = 0;                        // calls of lock() that find it busy
+    int pauses = 0;                           // of the lock waits, each 20 ms
     bool pendingWhenLocked = false;           // a signal would still remove the temporary file
-    ErrorCode groupKept = 0;                  // what setMetadata() says of the group
+    Error groupKept;                          // what setMetadata() says of the group
     bool signalsHeld = false;
     int unheldChanges = 0; // to a file not made by the run, while signals were not held
 
@@ -49,41 +45,41 @@ class FakeSystem final : public System {
         nth_ = nth;
         sticky_ = sticky;
     }
-    // The temporary files left behind.
+    // The temporary files left behind, and the files left open.
     int temps() const;
+    int openFiles() const { return static_cast<int>(open_.size()); }
 
-    ErrorCode resolve(const std::filesystem::path& name, Target& to) override;
-    ErrorCode useDescriptor(int descriptor, Handle& out) override;
-    ErrorCode inspect(Target& target, Existing& found) override;
-    ErrorCode createFile(const std::filesystem::path& file, bool privately, Handle& out) override;
-    ErrorCode openFile(const std::filesystem::path& file, bool forReading, Handle& out) override;
-    ErrorCode lock(Handle file, bool exclusive, bool& busy) override;
+    Error openSource(const std::filesystem::path& name, Handle& out, std::uint64_t& size) override;
+    bool map(Handle file, std::uint64_t size, const FaultTexts& fault,
+             std::string_view& bytes) override;
+    void unmap(std::string_view /*bytes*/) override {}
+    Error resolve(const std::filesystem::path& name, Target& to) override;
+    Error useDescriptor(int descriptor, Handle& out) override;
+    Error inspect(Target& target, Existing& found) override;
+    Error createFile(const std::filesystem::path& file, bool privately, Handle& out) override;
+    Error openFile(const std::filesystem::path& file, bool forReading, Handle& out) override;
+    Error lock(Handle file, bool exclusive) override;
+    void pause() override { ++pauses; }
     // Writes where the file stands (at its end after opening); a failing
     // write leaves the first half of its bytes written, and a full disk
     // takes no byte past the file's end.
-    ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) override;
-    ErrorCode seek(Handle file, std::uint64_t offset) override;
-    ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override;
-    ErrorCode size(Handle file, std::uint64_t& bytes) override;
-    ErrorCode truncate(Handle file, std::uint64_t bytes) override;
-    ErrorCode roomToOverwrite(Handle /*file*/, std::uint64_t /*bytes*/) override { return 0; }
-    ErrorCode sync(Handle file) override;
-    ErrorCode close(Handle file) override;
+    Error write(Handle file, std::string_view bytes, std::size_t& written) override;
+    Error seek(Handle file, std::uint64_t offset) override;
+    // A failing read has read half of what it was asked for.
+    Error read(Handle file, char* into, std::size_t size, std::size_t& got) override;
+    Error size(Handle file, std::uint64_t& bytes) override;
+    Error truncate(Handle file, std::uint64_t bytes) override;
+    Error roomToOverwrite(Handle /*file*/, std::uint64_t /*bytes*/) override { return {}; }
+    Error sync(Handle file) override;
+    Error close(Handle file) override;
     FileId id(Handle file) override;
-    ErrorCode setMetadata(Handle file, const std::filesystem::path& old,
-                          const Metadata& keep) override;
-    ErrorCode replace(const std::filesystem::path& temp,
-                      const std::filesystem::path& target) override;
+    Error setMetadata(Handle file, const std::filesystem::path& old, const Metadata& keep) override;
+    Error replace(const std::filesystem::path& temp, const std::filesystem::path& target) override;
     void remove(const std::filesystem::path& file) override;
     void holdSignals() override { signalsHeld = true; }
     void releaseSignals() override { signalsHeld = false; }
-    bool folderRefuses(ErrorCode error) const override { return error == kRefused; }
-    bool noRoom(ErrorCode error) const override { return error == kFull; }
-    bool exists(ErrorCode error) const override { return error == kExists; }
-    bool renameRefused(ErrorCode error) const override { return error == kHeld; }
-    ErrorCode noSuchFile() const override { return 2; }
-    ErrorCode cancelled() const override { return 125; }
-    std::string reason(ErrorCode error) const override { return "error " + std::to_string(error); }
+    // The kind's name: there are no system codes here.
+    std::string reason(const Error& error) const override;
 
   private:
     struct Open {

@@ -1,5 +1,6 @@
 #include "destination.h"
 #include "platform.h"
+#include "source.h"
 
 #include <gtest/gtest.h>
 
@@ -46,55 +47,69 @@ void (*faultHandler())(int) {
     return current.sa_handler;
 }
 
-TEST(InputMap, SourceCutShortWhileMappedIsAReadError) {
+TEST(SourceMap, SourceCutShortWhileMappedIsAReadError) {
     const TempFolder folder;
     ASSERT_TRUE(folder.made());
     const std::string name = folder.file("source.s19");
     std::ofstream(name) << std::string(std::size_t{64} * 1024, 'S');
 
-    Input in;
-    ASSERT_EQ(in.open(name), 0u);
-    ASSERT_TRUE(
-        in.map("File Read Error\n", "quorvex: cannot read '" + name + "': it was cut short\n"));
-    in.close(); // the mapping outlives the file's descriptor
+    System& system = nativeSystem();
+    Handle file = kNoHandle;
+    std::uint64_t size = 0;
+    ASSERT_FALSE(system.openSource(name, file, size));
+    std::string_view bytes;
+    ASSERT_TRUE(system.map(
+        file, size,
+        FaultTexts{"File Read Error\n", "quorvex: cannot read '" + name + "': it was cut short\n"},
+        bytes));
+    (void)system.close(file); // the mapping outlives the file's descriptor
     ASSERT_EQ(::truncate(name.c_str(), 0), 0);
     EXPECT_EXIT(
         {
-            volatile char last = in.mapped().back();
+            volatile char last = bytes.back();
             (void)last;
         },
         testing::ExitedWithCode(1), "^quorvex: cannot read '.*/source.s19': it was cut short");
+    system.unmap(bytes);
 }
 
-TEST(InputMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
+TEST(SourceMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
     const TempFolder folder;
     ASSERT_TRUE(folder.made());
     const std::string name = folder.file("source.s19");
     std::ofstream(name) << "S9030000FC\n";
     const auto before = faultHandler();
+    Failure why;
     {
-        Input in;
-        ASSERT_EQ(in.open(name), 0u);
-        ASSERT_TRUE(in.map("File Read Error\n", ""));
+        SourceText text(nativeSystem());
+        ASSERT_TRUE(text.load(name, why));
         EXPECT_NE(faultHandler(), before);
-        in.unmap();
+        text.keepOwnCopy();
         EXPECT_EQ(faultHandler(), before) << "a later fault would be taken for a read error";
-        ASSERT_TRUE(in.map("File Read Error\n", ""));
+        EXPECT_EQ(text.view(), "S9030000FC\n");
     }
-    EXPECT_EQ(faultHandler(), before) << "the handler outlived the input";
+    {
+        SourceText text(nativeSystem());
+        ASSERT_TRUE(text.load(name, why));
+    }
+    EXPECT_EQ(faultHandler(), before) << "the handler outlived the source";
 }
 
-TEST(InputMap, EmptyFilesAndFoldersAreNotMapped) {
+TEST(SourceMap, EmptyFilesAndFoldersAreNotMapped) {
     const TempFolder folder;
     ASSERT_TRUE(folder.made());
     const std::string name = folder.file("empty.s19");
     std::ofstream(name).close();
-    Input empty;
-    ASSERT_EQ(empty.open(name), 0u);
-    EXPECT_FALSE(empty.map("", "")) << "an empty file cannot be mapped";
+    System& system = nativeSystem();
+    Handle file = kNoHandle;
+    std::uint64_t size = 1;
+    ASSERT_FALSE(system.openSource(name, file, size));
+    std::string_view bytes;
+    EXPECT_FALSE(system.map(file, size, FaultTexts{}, bytes)) << "an empty file cannot be mapped";
+    (void)system.close(file);
 
-    Input folderInput;
-    EXPECT_EQ(folderInput.open("/"), static_cast<ErrorCode>(EISDIR)) << "a directory is no source";
+    EXPECT_EQ(system.openSource("/", file, size).code, static_cast<std::uint32_t>(EISDIR))
+        << "a directory is no source";
 }
 
 TEST(WriteConsole, WaitsForAFullNonBlockingPipe) {

@@ -18,13 +18,43 @@ namespace {
 
 namespace fs = std::filesystem;
 
-ErrorCode lastError() {
-    return static_cast<ErrorCode>(errno);
+// errno in the rules' terms.
+ErrorKind kindOf(int code) {
+    switch (code) {
+    case 0:
+        return ErrorKind::None;
+    case ENOENT:
+    case ENOTDIR:
+        return ErrorKind::NotFound;
+    case EEXIST:
+        return ErrorKind::Exists;
+    case EACCES:
+    case EPERM:
+        return ErrorKind::Denied;
+    case ENOSPC:
+    case EDQUOT:
+        return ErrorKind::NoRoom;
+    case EBUSY:
+    case EAGAIN:
+        return ErrorKind::Busy;
+    case ECANCELED:
+        return ErrorKind::Cancelled;
+    default:
+        return ErrorKind::Other;
+    }
 }
 
-// 0 when `done` (a call's result) says it succeeded, else errno.
-ErrorCode check(bool done) {
-    return done ? 0 : lastError();
+Error errorOf(int code) {
+    return {kindOf(code), static_cast<std::uint32_t>(code)};
+}
+
+Error lastError() {
+    return errorOf(errno);
+}
+
+// No error when `done` (a call's result) says it succeeded, else errno's.
+Error check(bool done) {
+    return done ? Error{} : lastError();
 }
 
 int fd(Handle file) {
@@ -79,7 +109,7 @@ bool writeAll(int out, std::string_view bytes, std::size_t& written) {
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void removePending() {
-    const char* temp = pendingTemp.exchange(nullptr);
+    const char* temp = removedOnSignal.exchange(nullptr);
     if (temp != nullptr) {
         ::unlink(temp);
     }
@@ -90,11 +120,6 @@ extern "C" void onEndingSignal(int sig) {
     (void)std::raise(sig); // the handler is reset: the process ends as it would have
 }
 
-// What the handler of a fault in the mapped source writes, each text whole.
-struct FaultTexts {
-    std::string message;     // to standard output
-    std::string explanation; // to standard error, perhaps empty
-};
 std::atomic<const FaultTexts*> sourceFault{nullptr};
 FaultTexts faultTexts;              // of the one source mapped at a time
 struct sigaction oldFaultAction {}; // restored when it is unmapped
@@ -164,9 +189,9 @@ void copyAttributes(const fs::path& from, int to) {
     }
 }
 
-class PosixSystem final : public System {
+class LinuxSystem final : public System {
   public:
-    PosixSystem() {
+    LinuxSystem() {
         // A closed pipe or a file-size limit then fails the write, which is reported.
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
@@ -185,11 +210,62 @@ class PosixSystem final : public System {
         }
     }
 
+    Error openSource(const fs::path& name, Handle& out, std::uint64_t& size) override {
+        const int file = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (file < 0) {
+            return lastError();
+        }
+        struct stat st {};
+        Error error = check(::fstat(file, &st) == 0);
+        if (!error && S_ISDIR(st.st_mode)) {
+            error = errorOf(EISDIR);
+        }
+        if (error) {
+            ::close(file);
+            return error;
+        }
+        out = file;
+        size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+        return {};
+    }
+
+    bool map(Handle file, std::uint64_t size, const FaultTexts& fault,
+             std::string_view& bytes) override {
+        if (size == 0 || size > SIZE_MAX) {
+            return false;
+        }
+        int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+        flags |= MAP_POPULATE; // read it all now, in one go
+#endif
+        void* base = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, flags, fd(file), 0);
+        if (base == MAP_FAILED) {
+            return false;
+        }
+        bytes = {static_cast<const char*>(base), static_cast<std::size_t>(size)};
+        faultTexts = fault;
+        sourceFault.store(&faultTexts);
+        struct sigaction act {};
+        act.sa_handler = onSourceFault;
+        ::sigaction(SIGBUS, &act, &oldFaultAction);
+        return true;
+    }
+
+    void unmap(std::string_view bytes) override {
+        // Faults elsewhere are no longer this file's.
+        sourceFault.store(nullptr);
+        ::sigaction(SIGBUS, &oldFaultAction, nullptr);
+        ::munmap(const_cast<char*>(bytes.data()), bytes.size());
+    }
+
     // Follows every symbolic link along the final component of `name`, so
     // that a link keeps pointing to the file it names after that file is
     // replaced; stops at one of the process's own descriptors, whose "links"
     // lead nowhere a file could be made.
-    ErrorCode resolve(const fs::path& name, Target& to) override {
+    Error resolve(const fs::path& name, Target& to) override {
+        if (name.empty()) {
+            return errorOf(ENOENT);
+        }
         to.file = name;
         for (int hop = 0; hop < 40; ++hop) {
             to.descriptor = ownDescriptor(to.file);
@@ -206,34 +282,34 @@ class PosixSystem final : public System {
             const fs::path next(link);
             to.file = next.is_absolute() ? next : to.file.parent_path() / next;
         }
-        return 0;
+        return {};
     }
 
-    ErrorCode useDescriptor(int descriptor, Handle& out) override {
+    Error useDescriptor(int descriptor, Handle& out) override {
         const int flags = ::fcntl(descriptor, F_GETFL);
         struct stat st {};
         if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
-            return EBADF;
+            return errorOf(EBADF);
         }
         if (::fstat(descriptor, &st) != 0) {
             return lastError();
         }
         if (S_ISDIR(st.st_mode)) {
-            return EISDIR;
+            return errorOf(EISDIR);
         }
         out = descriptor;
-        return 0;
+        return {};
     }
 
     // A file that the user could not open for writing is refused without
     // opening it: an open for writing alone tells watchers the file was written.
-    ErrorCode inspect(Target& target, Existing& found) override {
+    Error inspect(Target& target, Existing& found) override {
         struct stat st {};
         if (::stat(target.file.c_str(), &st) != 0) {
-            return errno == ENOENT ? 0 : lastError();
+            return errno == ENOENT ? Error{} : lastError();
         }
         if (S_ISDIR(st.st_mode)) {
-            return EISDIR;
+            return errorOf(EISDIR);
         }
         if (!S_ISREG(st.st_mode)) {
             found.kind = Existing::Kind::Device;
@@ -244,20 +320,20 @@ class PosixSystem final : public System {
             return lastError();
         }
         if (appendOnly(target.file)) {
-            return EPERM;
+            return errorOf(EPERM);
         }
         found.kind = Existing::Kind::File;
         found.keep = {st.st_mode & 07777u, st.st_uid, st.st_gid, 0};
-        return 0;
+        return {};
     }
 
-    ErrorCode createFile(const fs::path& file, bool privately, Handle& out) override {
+    Error createFile(const fs::path& file, bool privately, Handle& out) override {
         out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
                      privately ? 0600 : 0666);
         return check(out >= 0);
     }
 
-    ErrorCode openFile(const fs::path& file, bool forReading, Handle& out) override {
+    Error openFile(const fs::path& file, bool forReading, Handle& out) override {
         const int flags = forReading ? O_RDONLY : O_RDWR | O_NOCTTY;
         out = ::open(file.c_str(), flags | O_CLOEXEC);
         return check(out >= 0);
@@ -265,27 +341,29 @@ class PosixSystem final : public System {
 
     // An open file description's lock (OFD), which a caller's flock(1) on
     // the same file does not meet.
-    ErrorCode lock(Handle file, bool exclusive, bool& busy) override {
+    Error lock(Handle file, bool exclusive) override {
         struct flock whole {}; // from the start, to any end
         whole.l_type = exclusive ? F_WRLCK : F_RDLCK;
         whole.l_whence = SEEK_SET;
         int done = 0;
         while ((done = ::fcntl(fd(file), F_OFD_SETLK, &whole)) != 0 && errno == EINTR) {
         }
-        busy = done != 0 && (errno == EAGAIN || errno == EACCES);
-        return done == 0 || errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP ? 0
-                                                                                      : lastError();
+        if (done == 0 || errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) {
+            return {};
+        }
+        const Error error = lastError();
+        return errno == EAGAIN || errno == EACCES ? Error{ErrorKind::Busy, error.code} : error;
     }
 
-    ErrorCode write(Handle file, std::string_view bytes, std::size_t& written) override {
+    Error write(Handle file, std::string_view bytes, std::size_t& written) override {
         return check(writeAll(fd(file), bytes, written));
     }
 
-    ErrorCode seek(Handle file, std::uint64_t offset) override {
+    Error seek(Handle file, std::uint64_t offset) override {
         return check(::lseek(fd(file), static_cast<off_t>(offset), SEEK_SET) >= 0);
     }
 
-    ErrorCode read(Handle file, char* into, std::size_t size, std::size_t& got) override {
+    Error read(Handle file, char* into, std::size_t size, std::size_t& got) override {
         ssize_t done = 0;
         while ((done = ::read(fd(file), into, size)) < 0 && errno == EINTR) {
         }
@@ -293,33 +371,37 @@ class PosixSystem final : public System {
         return check(done >= 0);
     }
 
-    ErrorCode size(Handle file, std::uint64_t& bytes) override {
+    Error size(Handle file, std::uint64_t& bytes) override {
         struct stat st {};
         if (::fstat(fd(file), &st) != 0) {
             return lastError();
         }
         bytes = static_cast<std::uint64_t>(st.st_size);
-        return 0;
+        return {};
     }
 
-    ErrorCode truncate(Handle file, std::uint64_t bytes) override {
+    Error truncate(Handle file, std::uint64_t bytes) override {
         return check(::ftruncate(fd(file), static_cast<off_t>(bytes)) == 0);
     }
 
-    ErrorCode roomToOverwrite(Handle file, std::uint64_t bytes) override {
+    Error roomToOverwrite(Handle file, std::uint64_t bytes) override {
         constexpr decltype(statfs::f_type) kBtrfs = 0x9123683E;
         struct statfs fs {};
         if (::fstatfs(fd(file), &fs) != 0 || fs.f_type != kBtrfs) {
-            return 0;
+            return {};
         }
         const auto room =
             static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize);
-        return room / 2 >= bytes ? 0 : ENOSPC;
+        return room / 2 >= bytes ? Error{} : errorOf(ENOSPC);
     }
 
-    ErrorCode sync(Handle file) override { return check(::fsync(fd(file)) == 0); }
+    Error sync(Handle file) override {
+        return check(::fsync(fd(file)) == 0);
+    }
 
-    ErrorCode close(Handle file) override { return check(::close(fd(file)) == 0); }
+    Error close(Handle file) override {
+        return check(::close(fd(file)) == 0);
+    }
 
     FileId id(Handle file) override {
         struct stat st {};
@@ -332,23 +414,27 @@ class PosixSystem final : public System {
     // A file system without owners or modes keeps its own. Where the file's
     // group cannot be the old one (the folder hands down its own), that
     // group gets no access to it.
-    ErrorCode setMetadata(Handle file, const fs::path& old, const Metadata& keep) override {
+    Error setMetadata(Handle file, const fs::path& old, const Metadata& keep) override {
         struct stat st {};
-        ErrorCode grouping = check(::fstat(fd(file), &st) == 0);
-        if (grouping == 0 && (st.st_uid != keep.owner || st.st_gid != keep.group) &&
+        Error grouping = check(::fstat(fd(file), &st) == 0);
+        if (!grouping && (st.st_uid != keep.owner || st.st_gid != keep.group) &&
             ::fchown(fd(file), keep.owner, keep.group) != 0) {
             grouping = check(::fchown(fd(file), static_cast<uid_t>(-1), keep.group) == 0 ||
                              st.st_gid == keep.group);
         }
         copyAttributes(old, fd(file));
-        (void)::fchmod(fd(file), grouping == 0 ? keep.mode : keep.mode & ~070u);
+        (void)::fchmod(fd(file), !grouping ? keep.mode : keep.mode & ~070u);
         return grouping;
     }
 
     // Also makes the rename itself durable; not every file system can sync a folder.
-    ErrorCode replace(const fs::path& temp, const fs::path& target) override {
+    // Only its owner may rename a file in a sticky folder; a file mounted
+    // over a name (a container's file volume) cannot be renamed over.
+    Error replace(const fs::path& temp, const fs::path& target) override {
         if (::rename(temp.c_str(), target.c_str()) != 0) {
-            return lastError();
+            const Error error = lastError();
+            return errno == EPERM || errno == EBUSY ? Error{ErrorKind::RenameRefused, error.code}
+                                                    : error;
         }
         const fs::path dir = target.parent_path();
         const int folder =
@@ -357,10 +443,12 @@ class PosixSystem final : public System {
             (void)::fsync(folder);
             ::close(folder);
         }
-        return 0;
+        return {};
     }
 
-    void remove(const fs::path& file) override { ::unlink(file.c_str()); }
+    void remove(const fs::path& file) override {
+        ::unlink(file.c_str());
+    }
 
     void holdSignals() override {
         sigset_t ending;
@@ -371,20 +459,9 @@ class PosixSystem final : public System {
         ::sigprocmask(SIG_BLOCK, &ending, &before_);
     }
 
-    void releaseSignals() override { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
-
-    bool folderRefuses(ErrorCode error) const override { return error == EACCES || error == EPERM; }
-
-    bool noRoom(ErrorCode error) const override { return error == ENOSPC || error == EDQUOT; }
-
-    bool exists(ErrorCode error) const override { return error == EEXIST; }
-
-    // Only its owner may rename a file in a sticky folder; a file mounted
-    // over a name (a container's file volume) cannot be renamed over.
-    bool renameRefused(ErrorCode error) const override { return error == EPERM || error == EBUSY; }
-
-    ErrorCode noSuchFile() const override { return ENOENT; }
-    ErrorCode cancelled() const override { return ECANCELED; }
+    void releaseSignals() override {
+        ::sigprocmask(SIG_SETMASK, &before_, nullptr);
+    }
 
   private:
     sigset_t before_{};
@@ -392,12 +469,18 @@ class PosixSystem final : public System {
 
 } // namespace
 
-std::string systemReason(ErrorCode code) {
-    return std::generic_category().message(static_cast<int>(code));
+std::string systemReason(const Error& error) {
+    int code = static_cast<int>(error.code);
+    if (code == 0) { // the kind's usual code
+        code = error.kind == ErrorKind::Cancelled  ? ECANCELED
+               : error.kind == ErrorKind::NotFound ? ENOENT
+                                                   : EIO;
+    }
+    return std::generic_category().message(code);
 }
 
 System& nativeSystem() {
-    static PosixSystem system;
+    static LinuxSystem system;
     return system;
 }
 
@@ -409,56 +492,6 @@ void writeConsole(std::FILE* out, std::string_view text) {
 
 void writeErrorLine(std::string_view line) {
     writeConsole(stderr, std::string(line) + "\n");
-}
-
-ErrorCode Input::open(const fs::path& name) {
-    const int file = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0) {
-        return lastError();
-    }
-    handle_ = file;
-    struct stat st {};
-    if (::fstat(file, &st) != 0) {
-        return lastError();
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return EISDIR;
-    }
-    size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
-    id_ = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-    return 0;
-}
-
-bool Input::map(const std::string& message, const std::string& explanation) {
-    if (size_ == 0 || size_ > SIZE_MAX) {
-        return false;
-    }
-    const auto size = static_cast<std::size_t>(size_);
-    int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-    flags |= MAP_POPULATE; // read it all now, in one go
-#endif
-    void* base = ::mmap(nullptr, size, PROT_READ, flags, fd(handle_), 0);
-    if (base == MAP_FAILED) {
-        return false;
-    }
-    mapped_ = {static_cast<const char*>(base), size};
-    faultTexts = FaultTexts{message, explanation};
-    sourceFault.store(&faultTexts);
-    struct sigaction act {};
-    act.sa_handler = onSourceFault;
-    ::sigaction(SIGBUS, &act, &oldFaultAction);
-    return true;
-}
-
-void Input::unmap() {
-    if (mapped_.data() != nullptr) {
-        // Faults elsewhere are no longer this file's.
-        sourceFault.store(nullptr);
-        ::sigaction(SIGBUS, &oldFaultAction, nullptr);
-        ::munmap(const_cast<char*>(mapped_.data()), mapped_.size());
-        mapped_ = {};
-    }
 }
 
 } // namespace quorvex

@@ -1,0 +1,105 @@
+#include "source.h"
+
+#include "conversion.h"
+#include "explain.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace quorvex {
+namespace {
+
+constexpr std::size_t kReadStep = std::size_t{64} * 1024;
+
+// What the user is told, if asked, should the mapped file fault.
+std::string cutShort(const std::filesystem::path& name) {
+    std::string line =
+        explanation("read " + quoted(name), "it was cut short, or its device failed, while read");
+    return line.empty() ? line : line + "\n";
+}
+
+// Closes a handle when it goes, also when reading throws.
+class Closing {
+  public:
+    Closing(System& system, Handle file) : system_(system), file_(file) {}
+    ~Closing() { (void)system_.close(file_); }
+    Closing(const Closing&) = delete;
+    Closing& operator=(const Closing&) = delete;
+
+  private:
+    System& system_;
+    Handle file_;
+};
+
+} // namespace
+
+SourceText::~SourceText() {
+    if (mapped_.data() != nullptr) {
+        system_.unmap(mapped_);
+    }
+}
+
+bool SourceText::load(const std::filesystem::path& name, Failure& why) {
+    Handle file = kNoHandle;
+    std::uint64_t size = 0;
+    if (const Error error = system_.openSource(name, file, size)) {
+        why = Failure{"open " + quoted(name) + " for reading", system_.reason(error), ""};
+        return false;
+    }
+    const Closing closing(system_, file);
+    (void)lockPatiently(system_, file, false); // past the wait it is read all the same
+    id_ = system_.id(file);
+    if (const Error error = read(name, file, size)) {
+        why = Failure{"read " + quoted(name), system_.reason(error), ""};
+        return false;
+    }
+    return true;
+}
+
+void SourceText::keepOwnCopy() {
+    if (mapped_.data() != nullptr) {
+        grow(length_);
+        std::memcpy(data_.get(), mapped_.data(), length_);
+        system_.unmap(mapped_);
+        mapped_ = {};
+    }
+}
+
+Error SourceText::read(const std::filesystem::path& name, Handle file, std::uint64_t size) {
+    if (size != 0 &&
+        system_.map(file, size, FaultTexts{std::string(kReadError) + "\n", cutShort(name)},
+                    mapped_)) {
+        length_ = dataLength(mapped_);
+        return {};
+    }
+    // One byte more than a regular file's size sees its end at once.
+    grow(static_cast<std::size_t>(std::min<std::uint64_t>(size, SIZE_MAX - 1)) + 1);
+    for (;;) {
+        if (size_ == capacity_) {
+            grow(capacity_ + std::max(capacity_, kReadStep));
+        }
+        std::size_t got = 0;
+        if (const Error error = system_.read(file, data_.get() + size_, capacity_ - size_, got)) {
+            return error;
+        }
+        const std::string_view chunk(data_.get() + size_, got);
+        size_ += chunk.size();
+        const std::size_t kept = dataLength(chunk);
+        if (got == 0 || kept < chunk.size()) { // nothing after a Ctrl-Z is read
+            length_ = size_ - chunk.size() + kept;
+            return {};
+        }
+    }
+}
+
+void SourceText::grow(std::size_t capacity) {
+    std::unique_ptr<char[]> more(new char[capacity]);
+    if (size_ != 0) {
+        std::memcpy(more.get(), data_.get(), size_);
+    }
+    data_ = std::move(more);
+    capacity_ = capacity;
+}
+
+} // namespace quorvex

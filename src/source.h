@@ -1,0 +1,55 @@
+// The source of a run, read whole into memory before the destination is
+// touched, which is what lets both be the same file.
+#pragma once
+
+#include "platform.h"
+
+#include <filesystem>
+#include <memory>
+#include <string_view>
+
+namespace quorvex {
+
+// Said when the source cannot be opened or read.
+inline constexpr char kReadError[] = "File Read Error";
+
+// The source's bytes up to its first Ctrl-Z: a regular file mapped whole,
+// anything else read once into a buffer that is not zero-filled first.
+class SourceText {
+  public:
+    explicit SourceText(System& system) : system_(system) {}
+    ~SourceText();
+    SourceText(const SourceText&) = delete;
+    SourceText& operator=(const SourceText&) = delete;
+
+    // Opens and reads all of `name`, then lets go of it; false, with `why`
+    // set, when it cannot be opened or a read failed. A run that rewrites the
+    // file in place is waited for, a while, so that what is read is whole.
+    // Throws std::bad_alloc.
+    bool load(const std::filesystem::path& name, Failure& why);
+
+    std::string_view view() const {
+        return {mapped_.data() != nullptr ? mapped_.data() : data_.get(), length_};
+    }
+
+    // The file the text was read from.
+    FileId id() const { return id_; }
+
+    // Copies mapped bytes into memory of their own, before their file is
+    // written. Throws std::bad_alloc.
+    void keepOwnCopy();
+
+  private:
+    Error read(const std::filesystem::path& name, Handle file, std::uint64_t size);
+    void grow(std::size_t capacity);
+
+    System& system_;
+    FileId id_;
+    std::string_view mapped_;
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t length_ = 0; // up to the first Ctrl-Z
+};
+
+} // namespace quorvex
