@@ -2,6 +2,10 @@
 //   make_input random BYTES OUT      pseudo-random bytes
 //   make_input stress BYTES OUT      S0, S1 records of 16 data bytes (CR LF,
 //                                    addresses wrapping every 64 KiB), S9
+//   make_input mixed BYTES OUT       as a file damaged and mixed in real life:
+//                                    mostly S1 records, with S2 records, lines
+//                                    with a wrong checksum or count, a digit
+//                                    that is no hex digit, and long lines
 //   make_input linefeeds COUNT OUT   nothing but line feeds
 #include <cstdint>
 #include <cstdio>
@@ -61,11 +65,50 @@ bool stress(std::uint64_t size, std::FILE* out) {
     return std::fwrite(text.data(), 1, text.size(), out) == text.size();
 }
 
+// One line of the mixed input, the `n`th: mostly sound S1 records of 16 data
+// bytes; now and then one of 251, split in two records.
+std::string mixedLine(std::uint64_t n, unsigned address) {
+    unsigned char bytes[256] = {static_cast<unsigned char>(address >> 8),
+                                static_cast<unsigned char>(address & 0xFF)};
+    for (std::size_t i = 2; i < sizeof bytes; ++i) {
+        bytes[i] = static_cast<unsigned char>(nextByte());
+    }
+    std::string line = record(n % 20 == 3 ? '2' : '1', bytes, n % 97 == 5 ? 253 : 18);
+    if (n % 200 == 19) {
+        return std::string(600, 'x') + line; // a long line, cut into pieces
+    }
+    switch (n % 20) {
+    case 7:
+        line[line.size() - 3] ^= 1; // a wrong checksum
+        break;
+    case 11:
+        line[12] = 'G'; // no hex digit
+        break;
+    case 15:
+        line.insert(10, "00"); // the count disagrees with the length
+        break;
+    }
+    return line;
+}
+
+bool mixed(std::uint64_t size, std::FILE* out) {
+    std::string text;
+    std::uint64_t written = 0;
+    for (std::uint64_t n = 0; written + text.size() < size; ++n) {
+        text += mixedLine(n, static_cast<unsigned>(n * 16) & 0xFFFF);
+        if (text.size() > (1u << 20)) {
+            written += std::fwrite(text.data(), 1, text.size(), out);
+            text.clear();
+        }
+    }
+    return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fputs("usage: make_input random|stress|linefeeds SIZE OUT\n", stderr);
+        std::fputs("usage: make_input random|stress|mixed|linefeeds SIZE OUT\n", stderr);
         return 2;
     }
     const std::uint64_t size = std::strtoull(argv[2], nullptr, 10);
@@ -77,6 +120,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (std::strcmp(argv[1], "stress") == 0) {
         ok = stress(size, out);
+    } else if (std::strcmp(argv[1], "mixed") == 0) {
+        ok = mixed(size, out);
     } else {
         std::string block(1u << 16, '\n');
         for (std::uint64_t left = size; left > 0 && ok;) {

@@ -34,8 +34,9 @@ cd "$work"
 "$make_input" random 65536 image.bin
 objcopy -I binary -O srec --srec-len=16 image.bin image.s19
 "$make_input" stress "$stress_size" stress.s19
+"$make_input" mixed "$stress_size" mixed.s19 # damaged lines, S2 lines, long lines
 "$make_input" linefeeds "$linefeeds" linefeeds.s19
-inputs=(image stress linefeeds)
+inputs=(image stress mixed linefeeds)
 
 now() { local t=${EPOCHREALTIME/[.,]/}; echo "$t"; } # microseconds
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -100,6 +101,7 @@ echo
 verdict "stress: at least 5x faster than objcopy" "${o_time[stress]} >= 5 * ${q_time[stress]}"
 verdict "stress: peak memory at most source + 16 MiB" "${q_mem[stress]} * 1024 <= ${size[stress]} + 16 * 1048576"
 verdict "stress: at most 5 instructions per source byte" "${q_ins[stress]} <= 5 * ${size[stress]}"
+verdict "mixed: at most 5 instructions per source byte" "${q_ins[mixed]} <= 5 * ${size[mixed]}"
 verdict "stress: with QUORVEX_VERBOSE=1 at most 1.5x as long" "$verbose_time <= 1.5 * ${q_time[stress]}"
 verdict "image: at most 1/8 of objcopy's instructions" "8 * ${q_ins[image]} <= ${o_ins[image]}"
 verdict "linefeeds: peak memory at most source + 16 MiB" \
