@@ -3,7 +3,10 @@
 #include "explain.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <new>
+#include <system_error>
 #include <utility>
 
 namespace quorvex {
@@ -82,7 +85,11 @@ bool Destination::writesInto(const FileId& source) {
 
 bool Destination::write(std::string_view bytes) {
     if (way_ == Way::InPlace) {
-        records_.append(bytes); // throws std::bad_alloc, with the file untouched
+        try {
+            records_.append(bytes); // the file untouched
+        } catch (const std::bad_alloc&) {
+            return noMemory();
+        }
         return true;
     }
     std::size_t written = 0;
@@ -90,34 +97,47 @@ bool Destination::write(std::string_view bytes) {
     return !error || fail("write", error);
 }
 
+// The old bytes of a file rewritten in place, or the records of a file
+// written directly, did not fit in memory: the file is as it was.
+bool Destination::noMemory() {
+    outOfMemory_ = true;
+    failure_ = Failure{"hold the records for " + quoted(name_) + " in memory",
+                       std::generic_category().message(ENOMEM), ""};
+    return false;
+}
+
 bool Destination::commit() {
     if (way_ == Way::NewFile || way_ == Way::Replace) {
         return commitTemp();
     }
-    bool ok = way_ != Way::InPlace || rewrite(handle_, records_);
-    const Handle file = std::exchange(handle_, kNoHandle);
-    if (way_ != Way::Descriptor) {
-        const Error closing = system_.close(file);
-        ok = ok && (!closing || fail("write", closing));
+    Closing file(system_, way_ == Way::Descriptor ? kNoHandle : handle_);
+    bool ok = true;
+    try {
+        ok = way_ != Way::InPlace || rewrite(handle_, records_);
+    } catch (const std::bad_alloc&) {
+        ok = noMemory();
     }
-    return ok;
+    handle_ = kNoHandle;
+    const Error closing = file.close();
+    return ok && (!closing || fail("write", closing));
 }
 
+// A replaced file keeps its metadata; where the temporary file cannot be
+// given the owner or group, or the file has other names, the file is written
+// directly instead, which keeps them all.
 bool Destination::commitTemp() {
-    const Error grouping =
+    const Error kept =
         way_ == Way::Replace ? system_.setMetadata(handle_, target_.file, keep_) : Error{};
     const Error syncing = system_.sync(handle_);
     const Error closing = system_.close(std::exchange(handle_, kNoHandle));
     if (syncing || closing) {
         return fail("write", syncing ? syncing : closing);
     }
+    if (way_ == Way::Replace && (kept || keep_.links > 1)) {
+        return writeDirectly(Error{});
+    }
     const Error error = temp_.commit(target_.file);
     if (!error) {
-        if (grouping) {
-            notes_.push_back(
-                Failure{"give " + quoted(name_) + " its group back, so that group loses its access",
-                        system_.reason(grouping), ""});
-        }
         return true;
     }
     if (way_ == Way::Replace && error.kind == ErrorKind::RenameRefused) {
@@ -126,40 +146,55 @@ bool Destination::commitTemp() {
     return fail("replace", error);
 }
 
-// When the file cannot be renamed over (another program holds it open, or
-// the folder lets only its owner rename it) but may be written, it is
-// rewritten in place from the finished temporary file, which goes once the
-// file is either rewritten or back as it was, and stays, named, as the only
-// complete result when even the undo failed.
-bool Destination::writeDirectly(const Error& renameError) {
+// The file is rewritten in place from the finished temporary file, which
+// goes once the file is either rewritten or back as it was, and stays,
+// named, as the only complete result when even the undo failed. `refused`:
+// the rename that was refused, if that is why.
+bool Destination::writeDirectly(const Error& refused) {
     Handle out = kNoHandle;
-    if (system_.openFile(target_.file, false, out)) {
-        return fail("replace", renameError);
+    if (const Error opening = system_.openFile(target_.file, false, out)) {
+        return refused ? fail("replace", refused) : failOpening(opening);
     }
+    Closing closingOut(system_, out);
+    bool ok = false;
+    try {
+        ok = readTemp() && rewriteFromTemp(out);
+    } catch (const std::bad_alloc&) { // the temporary file still pending
+        ok = noMemory();
+    }
+    const Error closing = closingOut.close();
+    return ok && (!closing || fail("write", closing));
+}
+
+// Reads the finished temporary file's records.
+bool Destination::readTemp() {
     Handle in = kNoHandle;
     Error error = system_.openFile(temp_.name(), true, in);
     if (!error) {
-        error = readAll(in, records_); // throws std::bad_alloc, the temporary file still pending
-        (void)system_.close(in);
+        Closing closing(system_, in);
+        error = readAll(in, records_);
     }
+    return !error || fail("write", error);
+}
+
+bool Destination::rewriteFromTemp(Handle out) {
     std::string old;
-    bool ok = error ? fail("write", error) : prepareRewrite(out, records_.size(), old);
-    if (ok) {
-        const SignalHold incomplete(system_);
-        const Rewritten result =
-            temp_.claim() ? overwriteOrUndo(out, old, records_) : Rewritten::Cancelled;
-        ok = result == Rewritten::Done;
-        if (result == Rewritten::Cancelled) { // a signal has removed it, and ends the run
-            fail("replace", Error{ErrorKind::Cancelled});
-        } else if (result == Rewritten::Incomplete) {
-            temp_.keep();
-            failure_.aftermath += "; the complete result is in " + quoted(temp_.name());
-        } else {
-            temp_.remove();
-        }
+    if (!prepareRewrite(out, records_.size(), old)) {
+        return false;
     }
-    const Error closing = system_.close(out);
-    return ok && (!closing || fail("write", closing));
+    const SignalHold incomplete(system_);
+    const Rewritten result =
+        temp_.claim() ? overwriteOrUndo(out, old, records_) : Rewritten::Cancelled;
+    if (result == Rewritten::Cancelled) { // a signal has removed it, and ends the run
+        return fail("replace", Error{ErrorKind::Cancelled});
+    }
+    if (result == Rewritten::Incomplete) {
+        temp_.keep();
+        failure_.aftermath += "; the complete result is in " + quoted(temp_.name());
+    } else {
+        temp_.remove();
+    }
+    return result == Rewritten::Done;
 }
 
 // Rewrites `file` in place with `records`, under a lock that keeps another

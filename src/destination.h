@@ -25,12 +25,13 @@ enum class Way {
 
 // A regular file (or a missing one) is replaced atomically: the records go to
 // a temporary file beside it, which is synced and renamed over it by
-// commit(). A symbolic link keeps pointing to the replaced file. Should the
-// rename be refused while the file may be written (another program holds it
-// open), the file is written directly from the finished temporary file. A
-// file whose folder takes no new file is rewritten in place, once every
-// record is made. Destroying an uncommitted destination removes its
-// temporary file.
+// commit(). A symbolic link keeps pointing to the replaced file. Where a
+// replacement would lose something (the file's owner or group, which the
+// runner cannot give it; its other hard links) or the rename is refused
+// while the file may be written (another program holds it open), the file is
+// written directly from the finished temporary file. A file whose folder
+// takes no new file is rewritten in place, once every record is made.
+// Destroying an uncommitted destination removes its temporary file.
 class Destination : public Sink {
   public:
     Destination(System& system, std::filesystem::path name);
@@ -55,15 +56,18 @@ class Destination : public Sink {
     Way way() const { return way_; }
     // Why open(), write() or commit() failed.
     const Failure& failure() const { return failure_; }
-    // What a committed destination could not keep of the old file.
-    const std::vector<Failure>& notes() const { return notes_; }
+    // Whether write() or commit() failed for want of memory.
+    bool outOfMemory() const { return outOfMemory_; }
 
   private:
     bool fail(const char* verb, const Error& error, const char* after = "");
     bool failOpening(const Error& error) { return fail("open", error, " for writing"); }
     bool openFile(const Existing& found);
     bool commitTemp();
-    bool writeDirectly(const Error& renameError);
+    bool noMemory();
+    bool writeDirectly(const Error& refused);
+    bool readTemp();
+    bool rewriteFromTemp(Handle out);
     bool rewrite(Handle file, std::string_view records);
     // How a rewrite in place ended.
     enum class Rewritten { Done, Undone, Incomplete, Cancelled };
@@ -89,7 +93,7 @@ class Destination : public Sink {
     Metadata keep_;
     std::string records_; // all of them, when rewritten in place
     Failure failure_;
-    std::vector<Failure> notes_;
+    bool outOfMemory_ = false;
 };
 
 } // namespace quorvex

@@ -15,7 +15,7 @@ std::string quotedText(std::string_view text) {
 }
 
 std::string quoted(const std::filesystem::path& name) {
-    return quotedText(name.u8string());
+    return quotedText(displayName(name));
 }
 
 std::string explanation(const std::string& doing, const std::string& reason) {

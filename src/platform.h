@@ -61,6 +61,10 @@ std::filesystem::path openablePath(const std::filesystem::path& name);
 // the run: the status tells the outcome.
 void writeConsole(std::FILE* out, std::string_view text);
 
+// `name` as UTF-8 for a message; what cannot be shown (a name that is not
+// valid UTF-16 on Windows) is shown as replacement characters.
+std::string displayName(const std::filesystem::path& name);
+
 // Writes one line of UTF-8 text to standard error.
 void writeErrorLine(std::string_view line);
 
@@ -102,6 +106,7 @@ struct Metadata {
     std::uint32_t owner = 0;
     std::uint32_t group = 0;
     std::uint32_t attributes = 0; // attributes kept (Windows)
+    std::uint32_t links = 1;      // names of the file: a replacement would part them
 };
 
 // What stands under a destination's name before the run writes it.
@@ -177,8 +182,8 @@ class System {
     virtual FileId id(Handle file) = 0;
     // Gives the file that replaces `old` the metadata it keeps: owner, group,
     // permissions, access ACL and user attributes, or attributes on Windows.
-    // Best effort, as the content matters more, but for the group: if it
-    // cannot be kept, the group loses its permissions and the error says so.
+    // The error says that the owner or the group cannot be kept, which only
+    // writing the old file directly keeps; the rest is best effort.
     virtual Error setMetadata(Handle file, const std::filesystem::path& old,
                               const Metadata& keep) = 0;
     // Renames `temp` over `target` and makes that durable, waiting out a brief
@@ -205,6 +210,26 @@ class SignalHold {
 
   private:
     System& system_;
+};
+
+// Closes a handle when it goes, also when an exception passes.
+class Closing {
+  public:
+    Closing(System& system, Handle file) : system_(system), file_(file) {}
+    ~Closing() { (void)close(); }
+    Closing(const Closing&) = delete;
+    Closing& operator=(const Closing&) = delete;
+
+    // Closes it now, once.
+    Error close() {
+        const Handle file = file_;
+        file_ = kNoHandle;
+        return file == kNoHandle ? Error{} : system_.close(file);
+    }
+
+  private:
+    System& system_;
+    Handle file_;
 };
 
 // How long a lock that another run holds is waited for, in pauses of kLockPauseMs.

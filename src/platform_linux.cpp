@@ -106,7 +106,23 @@ bool writeAll(int out, std::string_view bytes, std::size_t& written) {
     return true;
 }
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal that, sent to the run, ends it by default: Ctrl-C and Ctrl-\,
+// kill, a closed terminal, timers and limits (a CPU-time limit), the user's
+// and the real-time signals. Faults that the program itself causes (SIGSEGV,
+// SIGBUS, ...) are no such thing; SIGPIPE and SIGXFSZ are ignored, so that a
+// write fails instead.
+sigset_t endingSignals() {
+    sigset_t set;
+    ::sigemptyset(&set);
+    for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                          SIGPROF, SIGXCPU, SIGIO, SIGPWR, SIGSTKFLT}) {
+        ::sigaddset(&set, sig);
+    }
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+        ::sigaddset(&set, sig);
+    }
+    return set;
+}
 
 void removePending() {
     const char* temp = removedOnSignal.exchange(nullptr);
@@ -141,7 +157,8 @@ extern "C" void onSourceFault(int /*sig*/) {
     ::_exit(1);
 }
 
-// An append-only file can be neither replaced nor emptied.
+// An append-only file can be neither replaced nor emptied; an append-only
+// folder lets no name in it be renamed or removed.
 bool appendOnly(const fs::path& name) {
 #ifdef STATX_ATTR_APPEND
     struct statx st {};
@@ -172,16 +189,19 @@ void copyAttributes(const fs::path& from, int to) {
     }
     bool hadAcl = false;
     std::string value;
-    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
-        const char* name = names.c_str() + at;
-        const ssize_t size = ::getxattr(from.c_str(), name, nullptr, 0);
+    // Each name ends in a NUL; one that does not (the list changed in
+    // between) ends the walk.
+    for (std::size_t at = 0, end = 0; (end = names.find('\0', at)) != std::string::npos;
+         at = end + 1) {
+        const std::string name = names.substr(at, end - at);
+        const ssize_t size = ::getxattr(from.c_str(), name.c_str(), nullptr, 0);
         if (!kept(name) || size < 0) {
             continue;
         }
-        hadAcl = hadAcl || std::strcmp(name, kAccessAcl) == 0;
+        hadAcl = hadAcl || name == kAccessAcl;
         value.resize(static_cast<std::size_t>(size));
-        if (::getxattr(from.c_str(), name, value.data(), value.size()) == size) {
-            (void)::fsetxattr(to, name, value.data(), value.size(), 0);
+        if (::getxattr(from.c_str(), name.c_str(), value.data(), value.size()) == size) {
+            (void)::fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
         }
     }
     if (!hadAcl) {
@@ -189,9 +209,21 @@ void copyAttributes(const fs::path& from, int to) {
     }
 }
 
+// A closed standard descriptor would be the number of the next file opened,
+// and a message meant for it would land in that file: each is kept open,
+// on the null device if need be.
+void keepStandardDescriptors() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
+            (void)::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY); // the lowest free
+        }
+    }
+}
+
 class LinuxSystem final : public System {
   public:
     LinuxSystem() {
+        keepStandardDescriptors();
         // A closed pipe or a file-size limit then fails the write, which is reported.
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
@@ -199,9 +231,11 @@ class LinuxSystem final : public System {
             ::sigaction(sig, &ignore, nullptr);
         }
         // A signal that is ignored (nohup) stays ignored.
-        for (const int sig : kEndingSignals) {
+        const sigset_t ending = endingSignals();
+        for (int sig = 1; sig < NSIG; ++sig) {
             struct sigaction old {};
-            if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+            if (::sigismember(&ending, sig) == 1 && ::sigaction(sig, nullptr, &old) == 0 &&
+                old.sa_handler != SIG_IGN) {
                 struct sigaction act {};
                 act.sa_handler = onEndingSignal;
                 act.sa_flags = static_cast<int>(SA_RESETHAND);
@@ -323,11 +357,17 @@ class LinuxSystem final : public System {
             return errorOf(EPERM);
         }
         found.kind = Existing::Kind::File;
-        found.keep = {st.st_mode & 07777u, st.st_uid, st.st_gid, 0};
+        found.keep = {st.st_mode & 07777u, st.st_uid, st.st_gid, 0,
+                      static_cast<std::uint32_t>(st.st_nlink)};
         return {};
     }
 
+    // A folder that is append-only takes a new file but lets none be renamed
+    // or removed: none is made there, as it could not be committed or cleaned.
     Error createFile(const fs::path& file, bool privately, Handle& out) override {
+        if (appendOnly(file.parent_path().empty() ? fs::path(".") : file.parent_path())) {
+            return errorOf(EPERM);
+        }
         out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
                      privately ? 0600 : 0666);
         return check(out >= 0);
@@ -411,23 +451,22 @@ class LinuxSystem final : public System {
         return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
 
-    // A file system without owners or modes keeps its own. Where the file's
-    // group cannot be the old one (the folder hands down its own), that
-    // group gets no access to it.
+    // The owner and group first: where they cannot be the old ones, the
+    // file is written directly instead, and this one goes unchanged.
     Error setMetadata(Handle file, const fs::path& old, const Metadata& keep) override {
         struct stat st {};
-        Error grouping = check(::fstat(fd(file), &st) == 0);
-        if (!grouping && (st.st_uid != keep.owner || st.st_gid != keep.group) &&
-            ::fchown(fd(file), keep.owner, keep.group) != 0) {
-            grouping = check(::fchown(fd(file), static_cast<uid_t>(-1), keep.group) == 0 ||
-                             st.st_gid == keep.group);
+        Error kept = check(::fstat(fd(file), &st) == 0);
+        if (!kept && (st.st_uid != keep.owner || st.st_gid != keep.group)) {
+            kept = check(::fchown(fd(file), keep.owner, keep.group) == 0);
+        }
+        if (kept) {
+            return kept;
         }
         copyAttributes(old, fd(file));
-        (void)::fchmod(fd(file), !grouping ? keep.mode : keep.mode & ~070u);
-        return grouping;
+        (void)::fchmod(fd(file), keep.mode);
+        return {};
     }
 
-    // Also makes the rename itself durable; not every file system can sync a folder.
     // Only its owner may rename a file in a sticky folder; a file mounted
     // over a name (a container's file volume) cannot be renamed over.
     Error replace(const fs::path& temp, const fs::path& target) override {
@@ -451,11 +490,7 @@ class LinuxSystem final : public System {
     }
 
     void holdSignals() override {
-        sigset_t ending;
-        ::sigemptyset(&ending);
-        for (const int sig : kEndingSignals) {
-            ::sigaddset(&ending, sig);
-        }
+        const sigset_t ending = endingSignals();
         ::sigprocmask(SIG_BLOCK, &ending, &before_);
     }
 
@@ -488,6 +523,10 @@ void writeConsole(std::FILE* out, std::string_view text) {
     (void)std::fflush(out);
     std::size_t written = 0;
     (void)writeAll(::fileno(out), text, written);
+}
+
+std::string displayName(const fs::path& name) {
+    return name.native(); // the bytes of the name, as the terminal shows them
 }
 
 void writeErrorLine(std::string_view line) {

@@ -267,6 +267,10 @@ class WindowsSystem final : public System {
             return {};
         }
         const fs::path file = finalPath(handleOf(existing));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (::GetFileInformationByHandle(handleOf(existing), &info) != FALSE) {
+            found.keep.links = info.nNumberOfLinks;
+        }
         ::CloseHandle(handleOf(existing));
         if (!file.empty()) {
             target.file = file;
@@ -413,6 +417,11 @@ fs::path openablePath(const fs::path& name) {
 void writeConsole(std::FILE* out, std::string_view text) {
     (void)std::fwrite(text.data(), 1, text.size(), out); // a console's CR LF line ends
     (void)std::fflush(out);
+}
+
+// An unpaired surrogate, which NTFS allows in a name, becomes U+FFFD.
+std::string displayName(const fs::path& name) {
+    return narrow(name.native());
 }
 
 void writeErrorLine(std::string_view line) {

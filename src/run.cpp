@@ -38,6 +38,8 @@ const char usage[] = "Mot S2/9->S3/7 Format Converter for Tarvok.exe Ver1.1\n"
 constexpr int kCompleted = 0;
 constexpr int kFailed = 1;
 
+constexpr char kNoMemory[] = "Not enough memory";
+
 int say(std::FILE* out, const char* message, int status) {
     writeConsole(out, std::string(message) + "\n");
     return status;
@@ -130,12 +132,10 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         return sayNothingToConvert(out, fin); // the destination is left as it was
     }
     if (!counts || !dest.commit()) {
-        return sayFailure(out, "File Write Error", kFailed, dest.failure());
+        return sayFailure(out, dest.outOfMemory() ? kNoMemory : "File Write Error", kFailed,
+                          dest.failure());
     }
     sayReports(fin, reports);
-    for (const Failure& note : dest.notes()) {
-        explainFailure(note);
-    }
     sayDropped(fin, fout, *counts);
     writeConsole(out, "Converted " + std::to_string(counts->written) + "/" +
                           std::to_string(counts->lines) + " Lines\n");
@@ -153,7 +153,7 @@ int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
     try {
         return convertFile(system, args[0], args[1], out);
     } catch (const std::bad_alloc&) {
-        return sayFailure(out, "Not enough memory", kFailed,
+        return sayFailure(out, kNoMemory, kFailed,
                           Failure{"hold " + quoted(args[0]) + " in memory",
                                   std::generic_category().message(ENOMEM), ""});
     }

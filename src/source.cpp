@@ -19,19 +19,6 @@ std::string cutShort(const std::filesystem::path& name) {
     return line.empty() ? line : line + "\n";
 }
 
-// Closes a handle when it goes, also when reading throws.
-class Closing {
-  public:
-    Closing(System& system, Handle file) : system_(system), file_(file) {}
-    ~Closing() { (void)system_.close(file_); }
-    Closing(const Closing&) = delete;
-    Closing& operator=(const Closing&) = delete;
-
-  private:
-    System& system_;
-    Handle file_;
-};
-
 } // namespace
 
 SourceText::~SourceText() {

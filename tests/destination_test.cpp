@@ -200,15 +200,30 @@ TEST(Destination, ADirectWriteLeavesNoTemporaryFileToASignalBeforeItBegins) {
     EXPECT_EQ(system.temps(), 0);
 }
 
-TEST(Destination, AGroupNotKeptIsSaidOnlyOfAReplacedFile) {
-    for (const Start start : {Start::Replace, Start::Direct, Start::New}) {
-        FakeSystem system = set(start, kShortOld);
-        system.groupKept = Error{ErrorKind::Other};
-        Destination dest(system, "fw.s37");
-        ASSERT_TRUE(dest.open() && dest.write(kRecords) && dest.commit());
-        // Written directly, the file keeps its own group; a new file has none to keep.
-        EXPECT_EQ(dest.notes().size(), start == Start::Replace ? 1u : 0u);
+TEST(Destination, WhatAReplacementWouldLoseIsWrittenDirectly) {
+    // An owner or group the runner cannot give the new file, or other names
+    // of the file: it is written where it stands, and keeps them all.
+    for (const bool otherNames : {false, true}) {
+        FakeSystem system = set(Start::Replace, kLongOld);
+        system.ownerKept = otherNames ? Error{} : Error{ErrorKind::Denied};
+        system.links = otherNames ? 2 : 1;
+        system.failAt(Op::Replace, 1);
+        const Outcome outcome = runOn(system);
+        EXPECT_TRUE(outcome.ok) << "not renamed: a rename would fail";
+        EXPECT_EQ(outcome.target, kRecords);
+        EXPECT_EQ(system.temps(), 0);
+        EXPECT_EQ(system.unheldChanges, 0);
     }
+}
+
+TEST(Destination, RecordsThatDoNotFitInMemoryLeaveTheFileAsItWas) {
+    FakeSystem system = set(Start::Direct, kLongOld);
+    system.noMemory = true; // reading the finished temporary file back
+    const Outcome outcome = runOn(system);
+    EXPECT_EQ(outcome.target, kLongOld);
+    EXPECT_EQ(outcome.doing, "hold the records for 'fw.s37' in memory");
+    EXPECT_EQ(system.openFiles(), 0) << "a file was left open";
+    EXPECT_EQ(system.temps(), 0);
 }
 
 TEST(Destination, ADeviceIsWrittenAsItIs) {

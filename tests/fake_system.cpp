@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace quorvex::testing {
 
@@ -57,6 +58,7 @@ Error FakeSystem::inspect(Target& target, Existing& found) {
         return {};
     }
     found.kind = name.rfind("dev/", 0) == 0 ? Existing::Kind::Device : Existing::Kind::File;
+    found.keep.links = links;
     if (found.kind == Existing::Kind::Device) {
         files[name].clear();
         found.device = next_++;
@@ -122,6 +124,9 @@ Error FakeSystem::seek(Handle file, std::uint64_t offset) {
 }
 
 Error FakeSystem::read(Handle file, char* into, std::size_t size, std::size_t& got) {
+    if (noMemory) {
+        throw std::bad_alloc();
+    }
     const bool failing = fails(Op::Read);
     Open& opened = open_.at(file);
     const std::string& text = files[opened.name];
@@ -162,7 +167,7 @@ FileId FakeSystem::id(Handle file) {
 }
 
 Error FakeSystem::setMetadata(Handle /*file*/, const fs::path& /*old*/, const Metadata& /*keep*/) {
-    return groupKept;
+    return ownerKept;
 }
 
 Error FakeSystem::replace(const fs::path& temp, const fs::path& target) {

@@ -32,10 +32,12 @@ class FakeSystem final : public System {
     bool heldFile = false;                    // the target cannot be renamed over
     bool fullDisk = false;                    // no new file can be made, nor any file grow
     bool mappable = false;                    // sources are mapped, not read
+    bool noMemory = false;                    // a read finds no memory for its bytes
     int lockedFor = 0;                        // calls of lock() that find it busy
     int pauses = 0;                           // of the lock waits, each 20 ms
     bool pendingWhenLocked = false;           // a signal would still remove the temporary file
-    Error groupKept;                          // what setMetadata() says of the group
+    Error ownerKept;                          // what setMetadata() says of owner and group
+    std::uint32_t links = 1;                  // names of an existing file
     bool signalsHeld = false;
     int unheldChanges = 0; // to a file not made by the run, while signals were not held
 

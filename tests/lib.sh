@@ -50,11 +50,11 @@ begin_check() {
 runner=()    # what the program runs under: nothing, an unprivileged user, a limit
 explained=   # what standard error must hold (a pattern): nothing unless asked for
 holder=      # the helper holding a file, if any
-immutable=() # folders locked with chattr +i, which rm cannot remove
+immutable=() # folders locked with chattr +i or +a, which rm cannot empty
 mounts=()    # file systems mounted for the check
 cleanup() {
     [ -n "$holder" ] && kill "$holder" 2>/dev/null && wait "$holder"
-    for folder in "${immutable[@]}"; do chattr -i "$folder"; done
+    for folder in "${immutable[@]}"; do chattr -i -a "$folder"; done
     for mount in "${mounts[@]}"; do umount "$mount"; done
     rm -rf "$tmp"
 }

@@ -3,8 +3,8 @@
 # In a folder where no new file can be made, the file is rewritten in place,
 # the only way left, once all its records are made: in place, or over a hard
 # link to the source, the source has been read whole by then. A file-size
-# limit refuses it untouched, and Ctrl-C while it is being rewritten waits
-# until it is whole.
+# limit refuses it untouched, and Ctrl-C (or any signal that ends the run)
+# while it is being rewritten waits until it is whole.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"
@@ -20,12 +20,17 @@ cmp -s locked/fw.s19 want.s37 || complain "in place: the file does not hold the 
 expect 0 "Converted 257/258 Lines" locked/a.s19 locked/b.s37
 cmp -s locked/a.s19 want.s37 && cmp -s locked/b.s37 want.s37 ||
     complain "over a hard link: the two names do not hold the records"
-stop_mid_rewrite locked/fw.s19 large.s19 large.s37 locked/fw.s19 locked/fw.s19
-kill -INT "$pid" && kill -CONT "$pid"
-wait "$pid"
-status=$?
-[ -n "$windows" ] || [ "$status" = 130 ] || complain "SIGINT while rewritten: status $status, expected 130"
-cmp -s locked/fw.s19 large.s37 || complain "SIGINT while rewritten: the file is not whole"
+signals=(INT)
+[ -n "$windows" ] || signals+=(USR2 VTALRM PROF)
+for signal in "${signals[@]}"; do
+    stop_mid_rewrite locked/fw.s19 large.s19 large.s37 locked/fw.s19 locked/fw.s19
+    kill -"$signal" "$pid" && kill -CONT "$pid"
+    wait "$pid"
+    status=$?
+    [ -n "$windows" ] || [ "$status" = $((128 + $(kill -l "$signal"))) ] ||
+        complain "SIG$signal while rewritten: status $status"
+    cmp -s locked/fw.s19 large.s37 || complain "SIG$signal while rewritten: the file is not whole"
+done
 if [ -z "$windows" ]; then # Windows has no file-size limit
     cp fw.s19 locked/fw.s19
     file_limit 4

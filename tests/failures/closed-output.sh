@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# platforms: posix; needs: root proc
+# With standard output closed (>&-), no file the run opens takes its number:
+# a source cut short while converted says so there, not into the file that
+# is rewritten in place, which stays as it was.
+# shellcheck source=SCRIPTDIR/../lib.sh
+. "$(dirname "$0")/../lib.sh"
+begin_check "$@"
+large_s19 big.s19
+mkdir locked && echo old >locked/out.s37
+lock_folder locked
+"${quorvex[@]}" big.s19 locked/out.s37 >&- &
+pid=$!
+# Converting: the file open, the source still mapped.
+converting() {
+    find "/proc/$pid/fd" -lname "$PWD/locked/out.s37" 2>/dev/null | grep -q . &&
+        grep -q "$PWD/big.s19" "/proc/$pid/maps" 2>/dev/null
+}
+stop_when "$pid" converting && converting ||
+    { kill -CONT "$pid"; wait "$pid"; skip "the run could not be stopped while converting"; }
+truncate -s 0 big.s19 && kill -CONT "$pid"
+wait "$pid"
+status=$?
+[ "$status" = 1 ] || complain "status $status, expected 1"
+[ "$(cat locked/out.s37)" = old ] || complain "the file now begins $(head -c 20 locked/out.s37)"
+exit "$failed"
