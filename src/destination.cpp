@@ -202,8 +202,9 @@ bool Destination::rewriteFromTemp(Handle out) {
 // they need beyond the file's present end is written first, the old bytes
 // are kept in memory, and whatever stops the rewrite (a full disk, a quota,
 // a file-size limit), the bytes it changed are written back and the file is
-// cut to its old size. While the file is incomplete, a signal waits until it
-// is whole. Should even that fail, the failure says so.
+// cut to its old size, or, should that find no room, it is put back whole.
+// While the file is incomplete, a signal waits until it is whole. Should even
+// that fail, the failure says so.
 bool Destination::rewrite(Handle file, std::string_view records) {
     std::string old;
     if (!prepareRewrite(file, records.size(), old)) {
@@ -248,7 +249,9 @@ Destination::Rewritten Destination::overwriteOrUndo(Handle file, std::string_vie
 // Puts back the old bytes that an overwrite (of records ending at `end`)
 // changed, and the file's old size.
 // Only what was written is put back: a hole the records never reached stays
-// a hole, and takes no room.
+// a hole, and takes no room. Where that finds no room (on a copy-on-write
+// file system even an overwrite needs it, and a quota may allow less than
+// the room check saw), the file is put back whole.
 Error Destination::undo(Handle file, std::string_view old, std::uint64_t end,
                         const Changes& changes) {
     std::uint64_t ignored = 0;
@@ -257,6 +260,18 @@ Error Destination::undo(Handle file, std::string_view old, std::uint64_t end,
         error = writeInSteps(file, end, old.substr(end), ignored); // the cut tail
     }
     error = error ? error : system_.truncate(file, old.size());
+    error = error ? error : system_.sync(file);
+    return error.kind == ErrorKind::NoRoom ? putBackWhole(file, old) : error;
+}
+
+// Empties the file, which frees all its room (synced, for a file system
+// that frees it only then), and writes its old bytes back whole: they
+// fitted before, in as much room as they take now.
+Error Destination::putBackWhole(Handle file, std::string_view old) {
+    std::uint64_t ignored = 0;
+    Error error = system_.truncate(file, 0);
+    error = error ? error : system_.sync(file);
+    error = error ? error : writeInSteps(file, 0, old, ignored);
     return error ? error : system_.sync(file);
 }
 

@@ -80,6 +80,7 @@ class Destination : public Sink {
     };
     Error overwrite(Handle file, std::uint64_t present, std::string_view records, Changes& changes);
     Error undo(Handle file, std::string_view old, std::uint64_t end, const Changes& changes);
+    Error putBackWhole(Handle file, std::string_view old);
     Error writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
                        std::uint64_t& written);
     Error readAll(Handle file, std::string& into);

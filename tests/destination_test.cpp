@@ -21,11 +21,12 @@ const std::string kShortOld = "S1 old\r\n";                            // the re
 const std::string kLongOld = std::string(100, 'o') + "\r\nS9 old\r\n"; // the records shrink it
 
 enum class Start {
-    New,     // no file under the name
-    Replace, // an old file, renamed over
-    InPlace, // an old file in a folder that takes no new file
-    Direct,  // an old file that cannot be renamed over, held open
-    Device,  // something that is no file
+    New,         // no file under the name
+    Replace,     // an old file, renamed over
+    InPlace,     // an old file in a folder that takes no new file
+    Direct,      // an old file that cannot be renamed over, held open
+    Device,      // something that is no file
+    CopyOnWrite, // in place, on a disk that copies on write, with room for 48 bytes
 };
 
 struct Outcome {
@@ -64,7 +65,10 @@ FakeSystem set(Start setup, const std::string& old) {
     if (setup != Start::New) {
         system.files["fw.s37"] = old;
     }
-    system.lockedFolder = setup == Start::InPlace;
+    system.lockedFolder = setup == Start::InPlace || setup == Start::CopyOnWrite;
+    if (setup == Start::CopyOnWrite) {
+        system.room = 48;
+    }
     system.heldFile = setup == Start::Direct;
     return system;
 }
@@ -132,6 +136,10 @@ INSTANTIATE_TEST_SUITE_P(Ways, FailurePoints, ::testing::Values(
     Row{"ShrinkingCut", Start::InPlace, kLongOld, Op::Truncate, 1, false, kLongOld, "write 'fw.s37'"},
     Row{"ShrinkingSyncAfterCut", Start::InPlace, kLongOld, Op::Sync, 2, false, kLongOld, "write 'fw.s37'"},
     Row{"InPlaceOldUnread", Start::InPlace, kLongOld, Op::Read, 1, false, kLongOld, "write 'fw.s37'"},
+    // Copy on write, the rewrite fails midway and so does putting back what it
+    // changed: the file is emptied, which frees its room, and put back whole.
+    Row{"CopyOnWriteGrowing", Start::CopyOnWrite, kShortOld, Op::Write, 0, false, kShortOld, "write 'fw.s37'"},
+    Row{"CopyOnWriteShrinking", Start::CopyOnWrite, kLongOld, Op::Write, 0, false, kLongOld, "write 'fw.s37'"},
     Row{"InPlaceNotLocked", Start::InPlace, kLongOld, Op::Lock, 1, false, kLongOld, "lock 'fw.s37'"},
     // Directly past a held file, under the same rules; the temporary file goes.
     // (Its three writes come first.)

@@ -103,10 +103,15 @@ Error FakeSystem::write(Handle file, std::string_view bytes, std::size_t& writte
     std::string& text = content(file);
     Open& opened = open_.at(file);
     const std::size_t at = std::min(opened.at, text.size());
-    const bool full = fullDisk && at + bytes.size() > text.size();
+    const std::size_t fits =
+        std::min(fullDisk ? text.size() - at : bytes.size(), room.value_or(SIZE_MAX));
+    const bool full = fits < bytes.size();
     const bool failing = fails(Op::Write) || full;
     if (failing) {
-        bytes = bytes.substr(0, full ? text.size() - at : bytes.size() / 2);
+        bytes = bytes.substr(0, full ? fits : bytes.size() / 2);
+    }
+    if (room) {
+        *room -= bytes.size();
     }
     if (text.size() < at + bytes.size()) {
         text.resize(at + bytes.size(), '\0');
@@ -148,7 +153,11 @@ Error FakeSystem::truncate(Handle file, std::uint64_t bytes) {
     if (fails(Op::Truncate)) {
         return kFault;
     }
-    content(file).resize(static_cast<std::size_t>(bytes), '\0');
+    std::string& text = content(file);
+    if (room && bytes < text.size()) {
+        *room += text.size() - static_cast<std::size_t>(bytes);
+    }
+    text.resize(static_cast<std::size_t>(bytes), '\0');
     unheldChanges += !isTemp(open_.at(file).name) && !signalsHeld ? 1 : 0;
     return {};
 }

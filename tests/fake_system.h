@@ -6,6 +6,7 @@
 #include "platform.h"
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace quorvex::testing {
@@ -40,6 +41,9 @@ class FakeSystem final : public System {
     std::uint32_t links = 1;                  // names of an existing file
     bool signalsHeld = false;
     int unheldChanges = 0; // to a file not made by the run, while signals were not held
+    // A disk that copies on write: what all writes may still take,
+    // overwrites too; cutting a file gives its room back.
+    std::optional<std::size_t> room;
 
     // Fails the `nth` call (from 1) of `op`, and every later one when `sticky`.
     void failAt(Op op, int nth, bool sticky = false) {
@@ -63,8 +67,8 @@ class FakeSystem final : public System {
     Error lock(Handle file, bool exclusive) override;
     void pause() override { ++pauses; }
     // Writes where the file stands (at its end after opening); a failing
-    // write leaves the first half of its bytes written, and a full disk
-    // takes no byte past the file's end.
+    // write leaves the first half of its bytes written, a full disk takes
+    // no byte past the file's end, and none takes more than `room`.
     Error write(Handle file, std::string_view bytes, std::size_t& written) override;
     Error seek(Handle file, std::uint64_t offset) override;
     // A failing read has read half of what it was asked for.
