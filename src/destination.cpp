@@ -72,7 +72,7 @@ bool Destination::openFile(const Existing& found) {
         return failOpening(error);
     }
     way_ = Way::InPlace;
-    const Error opening = system_.openFile(target_.file, false, handle_);
+    const Error opening = system_.openFile(Folder{}, target_.file, false, handle_);
     return !opening || failOpening(opening);
 }
 
@@ -111,7 +111,7 @@ bool Destination::commitTemp() {
     if (syncing || closing) {
         return fail("write", syncing ? syncing : closing);
     }
-    const Error error = temp_.commit(target_.file);
+    const Error error = temp_.commit(target_.file.filename());
     if (!error) {
         if (grouping) {
             notes_.push_back(
@@ -133,11 +133,11 @@ bool Destination::commitTemp() {
 // complete result when even the undo failed.
 bool Destination::writeDirectly(const Error& renameError) {
     Handle out = kNoHandle;
-    if (system_.openFile(target_.file, false, out)) {
+    if (system_.openFile(Folder{}, target_.file, false, out)) {
         return fail("replace", renameError);
     }
     Handle in = kNoHandle;
-    Error error = system_.openFile(temp_.name(), true, in);
+    Error error = temp_.openForReading(in);
     if (!error) {
         error = readAll(in, records_); // throws std::bad_alloc, the temporary file still pending
         (void)system_.close(in);

@@ -12,6 +12,7 @@
 #include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace quorvex {
 namespace {
@@ -59,6 +60,11 @@ Error check(bool done) {
 
 int fd(Handle file) {
     return static_cast<int>(file);
+}
+
+// What names in `in` are taken relative to.
+int at(Handle folder) {
+    return folder == kNoHandle ? AT_FDCWD : fd(folder);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
@@ -109,9 +115,9 @@ bool writeAll(int out, std::string_view bytes, std::size_t& written) {
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 void removePending() {
-    const char* temp = removedOnSignal.exchange(nullptr);
+    const PendingFile* temp = removedOnSignal.exchange(nullptr);
     if (temp != nullptr) {
-        ::unlink(temp);
+        ::unlinkat(at(temp->folder), temp->name, 0);
     }
 }
 
@@ -327,15 +333,32 @@ class LinuxSystem final : public System {
         return {};
     }
 
-    Error createFile(const fs::path& file, bool privately, Handle& out) override {
-        out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                     privately ? 0600 : 0666);
+    // A path alone: it serves to find names in, and opens where even the
+    // folder's listing is not readable.
+    Error openFolder(const fs::path& path, Folder& out) override {
+        const int folder = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) {
+            return lastError();
+        }
+        out = Folder{path, folder};
+        return {};
+    }
+
+    void closeFolder(Folder& folder) override {
+        if (folder.handle != kNoHandle) {
+            ::close(fd(std::exchange(folder.handle, kNoHandle)));
+        }
+    }
+
+    Error createFile(const Folder& in, const fs::path& file, bool privately, Handle& out) override {
+        out = ::openat(at(in.handle), file.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, privately ? 0600 : 0666);
         return check(out >= 0);
     }
 
-    Error openFile(const fs::path& file, bool forReading, Handle& out) override {
+    Error openFile(const Folder& in, const fs::path& file, bool forReading, Handle& out) override {
         const int flags = forReading ? O_RDONLY : O_RDWR | O_NOCTTY;
-        out = ::open(file.c_str(), flags | O_CLOEXEC);
+        out = ::openat(at(in.handle), file.c_str(), flags | O_CLOEXEC);
         return check(out >= 0);
     }
 
@@ -430,15 +453,14 @@ class LinuxSystem final : public System {
     // Also makes the rename itself durable; not every file system can sync a folder.
     // Only its owner may rename a file in a sticky folder; a file mounted
     // over a name (a container's file volume) cannot be renamed over.
-    Error replace(const fs::path& temp, const fs::path& target) override {
-        if (::rename(temp.c_str(), target.c_str()) != 0) {
+    Error replace(const Folder& in, const fs::path& temp, const fs::path& target) override {
+        const int dir = at(in.handle);
+        if (::renameat(dir, temp.c_str(), dir, target.c_str()) != 0) {
             const Error error = lastError();
             return errno == EPERM || errno == EBUSY ? Error{ErrorKind::RenameRefused, error.code}
                                                     : error;
         }
-        const fs::path dir = target.parent_path();
-        const int folder =
-            ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int folder = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {
             (void)::fsync(folder);
             ::close(folder);
@@ -446,8 +468,8 @@ class LinuxSystem final : public System {
         return {};
     }
 
-    void remove(const fs::path& file) override {
-        ::unlink(file.c_str());
+    void remove(const Folder& in, const fs::path& file) override {
+        ::unlinkat(at(in.handle), file.c_str(), 0);
     }
 
     void holdSignals() override {
