@@ -31,9 +31,17 @@ bool Destination::fail(const char* verb, const Error& error, const char* after) 
     return false;
 }
 
+// A link that may not be followed may be any of a chain: it is named.
+bool Destination::failFollowing(const Error& error) {
+    failure_ = Failure{"follow " + quoted(target_.file) +
+                           ", another user's link in a sticky folder that anyone may write to",
+                       system_.reason(error), ""};
+    return false;
+}
+
 bool Destination::open() {
     if (const Error error = system_.resolve(name_, target_)) {
-        return failOpening(error);
+        return error.kind == ErrorKind::Denied ? failFollowing(error) : failOpening(error);
     }
     if (target_.descriptor >= 0) {
         way_ = Way::Descriptor;

@@ -155,7 +155,9 @@ class System {
     virtual void unmap(std::string_view bytes) = 0;
 
     // Where a destination's name leads: its file, links followed, or a
-    // descriptor of the process's own. An empty name is NotFound.
+    // descriptor of the process's own. An empty name is NotFound. A link
+    // that may not be followed is Denied, with `to.file` naming it: on Linux,
+    // another user's link in a sticky folder that anyone may write to.
     virtual Error resolve(const std::filesystem::path& name, Target& to) = 0;
     // Writes through one of the process's own descriptors, as the caller set
     // it up; refused if it is open only for reading or is a folder.

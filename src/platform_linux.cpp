@@ -195,6 +195,23 @@ void copyAttributes(const fs::path& from, int to) {
     }
 }
 
+// The kernel's protected_symlinks rule, whatever the system's setting: a
+// link in a sticky folder that anyone may write to is followed only when it
+// is the runner's or the folder's owner's, so that no other user can lead
+// the run (as root, say) through a link planted in /tmp. `st` is the link's.
+bool mayFollow(const fs::path& link, const struct stat& st) {
+    if (st.st_uid == ::geteuid()) {
+        return true;
+    }
+    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+    const fs::path dir = link.parent_path();
+    struct stat folder {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &folder) != 0) {
+        return false; // its folder cannot be known: not followed
+    }
+    return (folder.st_mode & kShared) != kShared || folder.st_uid == st.st_uid;
+}
+
 class LinuxSystem final : public System {
   public:
     LinuxSystem() {
@@ -267,7 +284,8 @@ class LinuxSystem final : public System {
     // Follows every symbolic link along the final component of `name`, so
     // that a link keeps pointing to the file it names after that file is
     // replaced; stops at one of the process's own descriptors, whose "links"
-    // lead nowhere a file could be made.
+    // lead nowhere a file could be made. Links are followed only as the
+    // kernel would (mayFollow) at every step.
     Error resolve(const fs::path& name, Target& to) override {
         if (name.empty()) {
             return errorOf(ENOENT);
@@ -278,6 +296,9 @@ class LinuxSystem final : public System {
             struct stat st {};
             if (to.descriptor >= 0 || ::lstat(to.file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
                 break;
+            }
+            if (!mayFollow(to.file, st)) {
+                return errorOf(EACCES); // to.file names the link
             }
             std::string link(static_cast<std::size_t>(st.st_size) + 256, '\0');
             const ssize_t got = ::readlink(to.file.c_str(), link.data(), link.size());
