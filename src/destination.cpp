@@ -34,9 +34,17 @@ bool Destination::fail(const char* verb, const Error& error, const char* after) 
     return false;
 }
 
+// A link that may not be followed may be any of a chain: it is named.
+bool Destination::failFollowing(const Error& error) {
+    failure_ = Failure{"follow " + quoted(target_.file) +
+                           ", another user's link in a sticky folder that anyone may write to",
+                       system_.reason(error), ""};
+    return false;
+}
+
 bool Destination::open() {
     if (const Error error = system_.resolve(name_, target_)) {
-        return failOpening(error);
+        return error.kind == ErrorKind::Denied ? failFollowing(error) : failOpening(error);
     }
     if (target_.descriptor >= 0) {
         way_ = Way::Descriptor;
@@ -75,7 +83,7 @@ bool Destination::openFile(const Existing& found) {
         return failOpening(error);
     }
     way_ = Way::InPlace;
-    const Error opening = system_.openFile(target_.file, false, handle_);
+    const Error opening = system_.openFile(Folder{}, target_.file, false, handle_);
     return !opening || failOpening(opening);
 }
 
@@ -136,7 +144,7 @@ bool Destination::commitTemp() {
     if (way_ == Way::Replace && (kept || keep_.links > 1)) {
         return writeDirectly(Error{});
     }
-    const Error error = temp_.commit(target_.file);
+    const Error error = temp_.commit(target_.file.filename());
     if (!error) {
         return true;
     }
@@ -152,7 +160,7 @@ bool Destination::commitTemp() {
 // the rename that was refused, if that is why.
 bool Destination::writeDirectly(const Error& refused) {
     Handle out = kNoHandle;
-    if (const Error opening = system_.openFile(target_.file, false, out)) {
+    if (const Error opening = system_.openFile(Folder{}, target_.file, false, out)) {
         return refused ? fail("replace", refused) : failOpening(opening);
     }
     Closing closingOut(system_, out);
@@ -169,7 +177,7 @@ bool Destination::writeDirectly(const Error& refused) {
 // Reads the finished temporary file's records.
 bool Destination::readTemp() {
     Handle in = kNoHandle;
-    Error error = system_.openFile(temp_.name(), true, in);
+    Error error = temp_.openForReading(in);
     if (!error) {
         Closing closing(system_, in);
         error = readAll(in, records_);

@@ -62,6 +62,7 @@ class Destination : public Sink {
   private:
     bool fail(const char* verb, const Error& error, const char* after = "");
     bool failOpening(const Error& error) { return fail("open", error, " for writing"); }
+    bool failFollowing(const Error& error);
     bool openFile(const Existing& found);
     bool commitTemp();
     bool noMemory();

@@ -6,7 +6,7 @@
 
 namespace quorvex {
 
-std::atomic<const std::filesystem::path::value_type*> removedOnSignal{nullptr};
+std::atomic<const PendingFile*> removedOnSignal{nullptr};
 static_assert(decltype(removedOnSignal)::is_always_lock_free, "read by signal handlers");
 
 void System::pause() {

@@ -78,11 +78,6 @@ struct FileId {
     }
 };
 
-// The temporary file that a signal ending the run removes, if any: set and
-// taken by TempFile alone, read by the systems' signal handlers. Whoever
-// takes the name out first owns the file.
-extern std::atomic<const std::filesystem::path::value_type*> removedOnSignal;
-
 // What is said should a mapped source fault: cut short by another program,
 // or its disk failing. Each text is written whole.
 struct FaultTexts {
@@ -99,6 +94,30 @@ struct Target {
     std::filesystem::path file; // the name to open, with symbolic links followed
     int descriptor = -1;        // or one of the process's own descriptors it names
 };
+
+// A folder in which files are made, opened, renamed and removed by their
+// names within it, so that the length of its own path does not count
+// against them. Linux holds it open; Windows, whose long paths take the
+// extended form (openablePath), joins the names to its path. The default
+// Folder is the current one.
+struct Folder {
+    std::filesystem::path path;
+    Handle handle = kNoHandle;
+};
+
+// A temporary file that a signal ending the run removes: Linux removes its
+// name within its folder's handle, which any length of path allows; Windows
+// removes it by its whole name.
+struct PendingFile {
+    Handle folder;                                 // a Folder's handle
+    const std::filesystem::path::value_type* name; // within that folder
+    const std::filesystem::path::value_type* path; // whole
+};
+
+// The temporary file that a signal ending the run removes, if any: set and
+// taken by TempFile alone, read by the systems' signal handlers. Whoever
+// takes it out first owns the file.
+extern std::atomic<const PendingFile*> removedOnSignal;
 
 // What the metadata of a new or replaced file is to be.
 struct Metadata {
@@ -141,7 +160,9 @@ class System {
     virtual void unmap(std::string_view bytes) = 0;
 
     // Where a destination's name leads: its file, links followed, or a
-    // descriptor of the process's own. An empty name is NotFound.
+    // descriptor of the process's own. An empty name is NotFound. A link
+    // that may not be followed is Denied, with `to.file` naming it: on Linux,
+    // another user's link in a sticky folder that anyone may write to.
     virtual Error resolve(const std::filesystem::path& name, Target& to) = 0;
     // Writes through one of the process's own descriptors, as the caller set
     // it up; refused if it is open only for reading or is a folder.
@@ -150,14 +171,19 @@ class System {
     // file the user may not write is refused, a device is opened for writing.
     // May set `target.file` to the file itself.
     virtual Error inspect(Target& target, Existing& found) = 0;
-    // Makes `file`, which must not exist yet (else Exists), open for writing,
-    // as any program makes a file (the umask or the folder's default ACL
-    // applies), or `privately`, for its owner alone. Denied: the folder
+    // Opens `path` as a Folder, kept until closeFolder().
+    virtual Error openFolder(const std::filesystem::path& path, Folder& out) = 0;
+    virtual void closeFolder(Folder& folder) = 0;
+    // Makes `file` in `in`, which must not exist yet (else Exists), open for
+    // writing, as any program makes a file (the umask or the folder's default
+    // ACL applies), or `privately`, for its owner alone. Denied: the folder
     // takes no new file.
-    virtual Error createFile(const std::filesystem::path& file, bool privately, Handle& out) = 0;
-    // Opens an existing file for reading and writing in place, or,
+    virtual Error createFile(const Folder& in, const std::filesystem::path& file, bool privately,
+                             Handle& out) = 0;
+    // Opens an existing file in `in` for reading and writing in place, or,
     // `forReading`, for reading alone.
-    virtual Error openFile(const std::filesystem::path& file, bool forReading, Handle& out) = 0;
+    virtual Error openFile(const Folder& in, const std::filesystem::path& file, bool forReading,
+                           Handle& out) = 0;
     // Takes a lock on an open file, `exclusive` or shared, kept until the
     // file is closed; Busy when another holds one that excludes it. A file
     // system that has no locks counts as locked.
@@ -186,12 +212,12 @@ class System {
     // writing the old file directly keeps; the rest is best effort.
     virtual Error setMetadata(Handle file, const std::filesystem::path& old,
                               const Metadata& keep) = 0;
-    // Renames `temp` over `target` and makes that durable, waiting out a brief
-    // hold on either by another program. RenameRefused: the target may still
-    // be written directly.
-    virtual Error replace(const std::filesystem::path& temp,
+    // Renames `temp` over `target`, both names within `in`, and makes that
+    // durable, waiting out a brief hold on either by another program.
+    // RenameRefused: the target may still be written directly.
+    virtual Error replace(const Folder& in, const std::filesystem::path& temp,
                           const std::filesystem::path& target) = 0;
-    virtual void remove(const std::filesystem::path& file) = 0;
+    virtual void remove(const Folder& in, const std::filesystem::path& file) = 0;
     // Not nested: one span at a time.
     virtual void holdSignals() = 0;
     virtual void releaseSignals() = 0;

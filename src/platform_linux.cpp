@@ -12,6 +12,7 @@
 #include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace quorvex {
 namespace {
@@ -59,6 +60,11 @@ Error check(bool done) {
 
 int fd(Handle file) {
     return static_cast<int>(file);
+}
+
+// What names in `in` are taken relative to.
+int at(Handle folder) {
+    return folder == kNoHandle ? AT_FDCWD : fd(folder);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
@@ -125,9 +131,9 @@ sigset_t endingSignals() {
 }
 
 void removePending() {
-    const char* temp = removedOnSignal.exchange(nullptr);
+    const PendingFile* temp = removedOnSignal.exchange(nullptr);
     if (temp != nullptr) {
-        ::unlink(temp);
+        ::unlinkat(at(temp->folder), temp->name, 0);
     }
 }
 
@@ -159,13 +165,13 @@ extern "C" void onSourceFault(int /*sig*/) {
 
 // An append-only file can be neither replaced nor emptied; an append-only
 // folder lets no name in it be renamed or removed.
-bool appendOnly(const fs::path& name) {
+bool appendOnly(int dir, const char* name, int flags = 0) {
 #ifdef STATX_ATTR_APPEND
     struct statx st {};
-    return ::statx(AT_FDCWD, name.c_str(), 0, STATX_BASIC_STATS, &st) == 0 &&
+    return ::statx(dir, name, flags, STATX_BASIC_STATS, &st) == 0 &&
            (st.stx_attributes & st.stx_attributes_mask & STATX_ATTR_APPEND) != 0;
 #else
-    (void)name;
+    (void)dir, (void)name, (void)flags;
     return false;
 #endif
 }
@@ -218,6 +224,23 @@ void keepStandardDescriptors() {
             (void)::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY); // the lowest free
         }
     }
+}
+
+// The kernel's protected_symlinks rule, whatever the system's setting: a
+// link in a sticky folder that anyone may write to is followed only when it
+// is the runner's or the folder's owner's, so that no other user can lead
+// the run (as root, say) through a link planted in /tmp. `st` is the link's.
+bool mayFollow(const fs::path& link, const struct stat& st) {
+    if (st.st_uid == ::geteuid()) {
+        return true;
+    }
+    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+    const fs::path dir = link.parent_path();
+    struct stat folder {};
+    if (::stat(dir.empty() ? "." : dir.c_str(), &folder) != 0) {
+        return false; // its folder cannot be known: not followed
+    }
+    return (folder.st_mode & kShared) != kShared || folder.st_uid == st.st_uid;
 }
 
 class LinuxSystem final : public System {
@@ -295,7 +318,8 @@ class LinuxSystem final : public System {
     // Follows every symbolic link along the final component of `name`, so
     // that a link keeps pointing to the file it names after that file is
     // replaced; stops at one of the process's own descriptors, whose "links"
-    // lead nowhere a file could be made.
+    // lead nowhere a file could be made. Links are followed only as the
+    // kernel would (mayFollow) at every step.
     Error resolve(const fs::path& name, Target& to) override {
         if (name.empty()) {
             return errorOf(ENOENT);
@@ -306,6 +330,9 @@ class LinuxSystem final : public System {
             struct stat st {};
             if (to.descriptor >= 0 || ::lstat(to.file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
                 break;
+            }
+            if (!mayFollow(to.file, st)) {
+                return errorOf(EACCES); // to.file names the link
             }
             std::string link(static_cast<std::size_t>(st.st_size) + 256, '\0');
             const ssize_t got = ::readlink(to.file.c_str(), link.data(), link.size());
@@ -353,7 +380,7 @@ class LinuxSystem final : public System {
         if (::faccessat(AT_FDCWD, target.file.c_str(), W_OK, AT_EACCESS) != 0) {
             return lastError();
         }
-        if (appendOnly(target.file)) {
+        if (appendOnly(AT_FDCWD, target.file.c_str())) {
             return errorOf(EPERM);
         }
         found.kind = Existing::Kind::File;
@@ -362,20 +389,37 @@ class LinuxSystem final : public System {
         return {};
     }
 
+    // A path alone: it serves to find names in, and opens where even the
+    // folder's listing is not readable.
+    Error openFolder(const fs::path& path, Folder& out) override {
+        const int folder = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) {
+            return lastError();
+        }
+        out = Folder{path, folder};
+        return {};
+    }
+
+    void closeFolder(Folder& folder) override {
+        if (folder.handle != kNoHandle) {
+            ::close(fd(std::exchange(folder.handle, kNoHandle)));
+        }
+    }
+
     // A folder that is append-only takes a new file but lets none be renamed
     // or removed: none is made there, as it could not be committed or cleaned.
-    Error createFile(const fs::path& file, bool privately, Handle& out) override {
-        if (appendOnly(file.parent_path().empty() ? fs::path(".") : file.parent_path())) {
+    Error createFile(const Folder& in, const fs::path& file, bool privately, Handle& out) override {
+        if (appendOnly(at(in.handle), "", AT_EMPTY_PATH)) {
             return errorOf(EPERM);
         }
-        out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                     privately ? 0600 : 0666);
+        out = ::openat(at(in.handle), file.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, privately ? 0600 : 0666);
         return check(out >= 0);
     }
 
-    Error openFile(const fs::path& file, bool forReading, Handle& out) override {
+    Error openFile(const Folder& in, const fs::path& file, bool forReading, Handle& out) override {
         const int flags = forReading ? O_RDONLY : O_RDWR | O_NOCTTY;
-        out = ::open(file.c_str(), flags | O_CLOEXEC);
+        out = ::openat(at(in.handle), file.c_str(), flags | O_CLOEXEC);
         return check(out >= 0);
     }
 
@@ -488,15 +532,14 @@ class LinuxSystem final : public System {
 
     // Only its owner may rename a file in a sticky folder; a file mounted
     // over a name (a container's file volume) cannot be renamed over.
-    Error replace(const fs::path& temp, const fs::path& target) override {
-        if (::rename(temp.c_str(), target.c_str()) != 0) {
+    Error replace(const Folder& in, const fs::path& temp, const fs::path& target) override {
+        const int dir = at(in.handle);
+        if (::renameat(dir, temp.c_str(), dir, target.c_str()) != 0) {
             const Error error = lastError();
             return errno == EPERM || errno == EBUSY ? Error{ErrorKind::RenameRefused, error.code}
                                                     : error;
         }
-        const fs::path dir = target.parent_path();
-        const int folder =
-            ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int folder = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {
             (void)::fsync(folder);
             ::close(folder);
@@ -504,8 +547,8 @@ class LinuxSystem final : public System {
         return {};
     }
 
-    void remove(const fs::path& file) override {
-        ::unlink(file.c_str());
+    void remove(const Folder& in, const fs::path& file) override {
+        ::unlinkat(at(in.handle), file.c_str(), 0);
     }
 
     void holdSignals() override {

@@ -128,11 +128,11 @@ std::atomic<HANDLE> fileWhole{nullptr};
 
 BOOL WINAPI onConsoleEnd(DWORD /*event*/) {
     (void)::WaitForSingleObject(fileWhole.load(), INFINITE);
-    const wchar_t* temp = removedOnSignal.exchange(nullptr);
+    const PendingFile* temp = removedOnSignal.exchange(nullptr);
     if (temp != nullptr) {
         // The file is shared for deletion: it goes when the process's handle
         // closes, even while the run still writes it.
-        ::DeleteFileW(temp);
+        ::DeleteFileW(temp->path);
     }
     return FALSE; // and let the process end as it would
 }
@@ -284,19 +284,31 @@ class WindowsSystem final : public System {
         return {};
     }
 
+    // Names are joined to the folder's path, which openablePath has made
+    // long enough for them.
+    Error openFolder(const fs::path& path, Folder& out) override {
+        out = Folder{path, kNoHandle};
+        return {};
+    }
+
+    void closeFolder(Folder& /*folder*/) override {}
+
     // Open for writing it and reading it back, and shared for deletion, which
     // renaming it while it is open needs, and so that the console control
     // handler can remove it.
-    Error createFile(const fs::path& file, bool /*privately*/, Handle& out) override {
-        const HANDLE made = ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    Error createFile(const Folder& in, const fs::path& file, bool /*privately*/,
+                     Handle& out) override {
+        const HANDLE made =
+            ::CreateFileW((in.path / file).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
         out = reinterpret_cast<Handle>(made);
         return check(made != INVALID_HANDLE_VALUE);
     }
 
-    Error openFile(const fs::path& file, bool forReading, Handle& out) override {
-        return openPatiently(file, forReading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, out);
+    Error openFile(const Folder& in, const fs::path& file, bool forReading, Handle& out) override {
+        return openPatiently(in.path / file,
+                             forReading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, out);
     }
 
     Error lock(Handle file, bool exclusive) override {
@@ -365,9 +377,11 @@ class WindowsSystem final : public System {
 
     // Another program holds the file open: if it lets others write, the file
     // may be written directly.
-    Error replace(const fs::path& temp, const fs::path& target) override {
-        if (patiently(target, [&] {
-                return ::MoveFileExW(temp.c_str(), target.c_str(),
+    Error replace(const Folder& in, const fs::path& temp, const fs::path& target) override {
+        const fs::path from = in.path / temp;
+        const fs::path to = in.path / target;
+        if (patiently(to, [&] {
+                return ::MoveFileExW(from.c_str(), to.c_str(),
                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
             })) {
             return {};
@@ -378,7 +392,9 @@ class WindowsSystem final : public System {
         return held ? Error{ErrorKind::RenameRefused, error.code} : error;
     }
 
-    void remove(const fs::path& file) override { ::DeleteFileW(file.c_str()); }
+    void remove(const Folder& in, const fs::path& file) override {
+        ::DeleteFileW((in.path / file).c_str());
+    }
 
     void holdSignals() override { (void)::ResetEvent(fileWhole.load()); }
 

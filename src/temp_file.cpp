@@ -11,6 +11,7 @@ TempFile::~TempFile() {
         (void)claim();
     }
     remove();
+    system_.closeFolder(folder_);
 }
 
 Error TempFile::make(const std::filesystem::path& folder, bool privately, Handle& out) {
@@ -18,7 +19,10 @@ Error TempFile::make(const std::filesystem::path& folder, bool privately, Handle
     std::uint64_t seed =
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
         reinterpret_cast<std::uintptr_t>(&seed);
-    Error error;
+    Error error = system_.openFolder(folder, folder_);
+    if (error) {
+        return error;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         seed = seed * 6364136223846793005u + 1442695040888963407u;
         std::string name = ".quorvex-";
@@ -28,11 +32,13 @@ Error TempFile::make(const std::filesystem::path& folder, bool privately, Handle
         // No signal may end the run between making the file and naming it
         // to the handlers that remove it.
         const SignalHold naming(system_);
-        error = system_.createFile(folder / name, privately, out);
+        error = system_.createFile(folder_, name, privately, out);
         if (!error) {
+            leaf_ = name;
             name_ = folder / name;
             state_ = State::Pending;
-            removedOnSignal.store(name_.c_str());
+            pending_ = PendingFile{folder_.handle, leaf_.c_str(), name_.c_str()};
+            removedOnSignal.store(&pending_);
             return error;
         }
         if (error.kind != ErrorKind::Exists) {
@@ -43,12 +49,16 @@ Error TempFile::make(const std::filesystem::path& folder, bool privately, Handle
 }
 
 Error TempFile::commit(const std::filesystem::path& target) {
-    const Error error = system_.replace(name_, target);
+    const Error error = system_.replace(folder_, leaf_, target);
     if (!error) {
         removedOnSignal.store(nullptr);
         state_ = State::None;
     }
     return error;
+}
+
+Error TempFile::openForReading(Handle& in) {
+    return system_.openFile(folder_, leaf_, true, in);
 }
 
 bool TempFile::claim() {
@@ -62,7 +72,7 @@ bool TempFile::claim() {
 
 void TempFile::remove() {
     if (state_ == State::Claimed) {
-        system_.remove(name_);
+        system_.remove(folder_, leaf_);
     }
     state_ = State::None;
 }

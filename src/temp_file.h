@@ -9,8 +9,8 @@
 //                     |                +--keep()--> kept, its name told to the user
 //                     +--claim() after a signal removed it--> gone
 //
-// While pending, a signal that ends the run removes it: its name stands in
-// removedOnSignal (platform.h), where the handlers take it. claim() takes it
+// While pending, a signal that ends the run removes it: its folder and name
+// stand in removedOnSignal (platform.h), where the handlers take them. claim() takes it
 // back, for a span in which the file must outlive any signal: the direct
 // write reads it while signals are held, and keeps it if that write fails
 // and cannot be undone, as the only complete result.
@@ -31,9 +31,13 @@ class TempFile {
 
     // Makes `.quorvex-` and 16 hex digits in `folder`, open for writing, as
     // System::createFile makes a file (`privately`: for its owner alone).
+    // The folder is opened once: the file is made, renamed and removed by
+    // its name within it, however long the folder's own path.
     Error make(const std::filesystem::path& folder, bool privately, Handle& out);
-    // Renames it over `target`, and it is gone from here.
+    // Renames it over `target`, a name in the same folder, and it is gone from here.
     Error commit(const std::filesystem::path& target);
+    // Opens it again, for reading.
+    Error openForReading(Handle& in);
     // Takes it from the signal handlers; false when a signal removed it already.
     bool claim();
     // A claimed file goes now, or stays on purpose.
@@ -46,7 +50,10 @@ class TempFile {
     enum class State { None, Pending, Claimed };
 
     System& system_;
-    std::filesystem::path name_;
+    Folder folder_;
+    std::filesystem::path leaf_; // its name within folder_
+    std::filesystem::path name_; // its whole name, for messages and Windows' handler
+    PendingFile pending_{};      // what removedOnSignal points to while it is pending
     State state_ = State::None;
 };
 

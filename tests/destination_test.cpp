@@ -167,7 +167,8 @@ TEST(Destination, AFileLeftIncompleteIsSaidAndItsRecordsKept) {
             ASSERT_EQ(system.temps(), 1);
             const auto& [temp, records] = *system.files.begin(); // '.' sorts first
             EXPECT_EQ(outcome.aftermath,
-                      "'fw.s37' is left incomplete; the complete result is in '" + temp + "'");
+                      "'fw.s37' is left incomplete; the complete result is in '" +
+                          (std::filesystem::path(".") / temp).string() + "'");
             EXPECT_EQ(records, kRecords);
         }
     }

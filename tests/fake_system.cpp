@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace quorvex::testing {
 
@@ -14,6 +15,11 @@ bool isTemp(const std::string& name) {
 }
 
 constexpr Error kFault{ErrorKind::Other}; // the injected failure
+
+// The name of `file` in `in`, as `files` knows it: "./fw.s37" is "fw.s37".
+std::string nameIn(const Folder& in, const fs::path& file) {
+    return (in.path / file).lexically_normal().string();
+}
 } // namespace
 
 bool FakeSystem::fails(Op op) {
@@ -67,28 +73,42 @@ Error FakeSystem::inspect(Target& target, Existing& found) {
     return {};
 }
 
-Error FakeSystem::createFile(const fs::path& file, bool /*privately*/, Handle& out) {
+Error FakeSystem::openFolder(const fs::path& path, Folder& out) {
+    out = Folder{path, next_++};
+    open_[out.handle] = Open{path.string()};
+    return {};
+}
+
+void FakeSystem::closeFolder(Folder& folder) {
+    open_.erase(std::exchange(folder.handle, kNoHandle));
+}
+
+Error FakeSystem::createFile(const Folder& in, const fs::path& file, bool /*privately*/,
+                             Handle& out) {
+    const std::string name = nameIn(in, file);
     if (lockedFolder || fullDisk) {
         return {lockedFolder ? ErrorKind::Denied : ErrorKind::NoRoom};
     }
     if (fails(Op::Create)) {
         return kFault;
     }
-    if (files.count(file.string()) != 0) {
+    if (files.count(name) != 0) {
         return {ErrorKind::Exists};
     }
-    files[file.string()];
+    files[name];
     out = next_++;
-    open_[out] = Open{file.string()};
+    open_[out] = Open{name};
     return {};
 }
 
-Error FakeSystem::openFile(const fs::path& file, bool /*forReading*/, Handle& out) {
-    if (fails(Op::OpenFile) || files.count(file.string()) == 0) {
+Error FakeSystem::openFile(const Folder& in, const fs::path& file, bool /*forReading*/,
+                           Handle& out) {
+    const std::string name = nameIn(in, file);
+    if (fails(Op::OpenFile) || files.count(name) == 0) {
         return kFault;
     }
     out = next_++;
-    open_[out] = Open{file.string()};
+    open_[out] = Open{name};
     return {};
 }
 
@@ -179,20 +199,20 @@ Error FakeSystem::setMetadata(Handle /*file*/, const fs::path& /*old*/, const Me
     return ownerKept;
 }
 
-Error FakeSystem::replace(const fs::path& temp, const fs::path& target) {
+Error FakeSystem::replace(const Folder& in, const fs::path& temp, const fs::path& target) {
     if (heldFile) {
         return {ErrorKind::RenameRefused};
     }
     if (fails(Op::Replace)) {
         return kFault;
     }
-    files[target.string()] = files.at(temp.string());
-    files.erase(temp.string());
+    files[nameIn(in, target)] = files.at(nameIn(in, temp));
+    files.erase(nameIn(in, temp));
     return {};
 }
 
-void FakeSystem::remove(const fs::path& file) {
-    files.erase(file.string());
+void FakeSystem::remove(const Folder& in, const fs::path& file) {
+    files.erase(nameIn(in, file));
 }
 
 std::string FakeSystem::reason(const Error& error) const {

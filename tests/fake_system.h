@@ -62,8 +62,13 @@ class FakeSystem final : public System {
     Error resolve(const std::filesystem::path& name, Target& to) override;
     Error useDescriptor(int descriptor, Handle& out) override;
     Error inspect(Target& target, Existing& found) override;
-    Error createFile(const std::filesystem::path& file, bool privately, Handle& out) override;
-    Error openFile(const std::filesystem::path& file, bool forReading, Handle& out) override;
+    // A folder is a prefix of names; it is held open as a file is.
+    Error openFolder(const std::filesystem::path& path, Folder& out) override;
+    void closeFolder(Folder& folder) override;
+    Error createFile(const Folder& in, const std::filesystem::path& file, bool privately,
+                     Handle& out) override;
+    Error openFile(const Folder& in, const std::filesystem::path& file, bool forReading,
+                   Handle& out) override;
     Error lock(Handle file, bool exclusive) override;
     void pause() override { ++pauses; }
     // Writes where the file stands (at its end after opening); a failing
@@ -80,8 +85,9 @@ class FakeSystem final : public System {
     Error close(Handle file) override;
     FileId id(Handle file) override;
     Error setMetadata(Handle file, const std::filesystem::path& old, const Metadata& keep) override;
-    Error replace(const std::filesystem::path& temp, const std::filesystem::path& target) override;
-    void remove(const std::filesystem::path& file) override;
+    Error replace(const Folder& in, const std::filesystem::path& temp,
+                  const std::filesystem::path& target) override;
+    void remove(const Folder& in, const std::filesystem::path& file) override;
     void holdSignals() override { signalsHeld = true; }
     void releaseSignals() override { signalsHeld = false; }
     // The kind's name: there are no system codes here.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # platforms: posix windows
 # Names past the 259 characters of a classic Windows path, both relative and
-# absolute, in folders nested past it.
+# absolute, in folders nested past it; on Linux, a short name whose path of
+# 4,090 characters leaves no room for the temporary file's name beside it,
+# as cp writes it.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"
@@ -16,5 +18,11 @@ absolute=$(pwd)/$deep
 [ -n "$windows" ] && absolute=Z:$(tr / '\\' <<<"$absolute") # Wine's drive for /
 expect 0 "Converted 5/6 Lines" "${absolute}fw.s19" "${absolute}again.s37"
 cmp -s short.s37 "$deep/again.s37" || complain "the absolute long-named destination differs"
+if [ -z "$windows" ]; then
+    deepest=$(printf '%0250d/' $(seq 16))$(printf '%067d/' 0)fw.s37
+    mkdir -p "${deepest%/*}" && cp short.s37 "$deepest" || complain "cp cannot write the ${#deepest}-character path"
+    expect 0 "Converted 5/6 Lines" fw.s19 "$deepest"
+    cmp -s short.s37 "$deepest" || complain "the ${#deepest}-character destination differs"
+fi
 no_leftovers
 exit "$failed"
