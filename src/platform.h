@@ -37,6 +37,21 @@ struct Error {
     explicit operator bool() const { return kind != ErrorKind::None; }
 };
 
+// A code of the system's and the kind it is: each system lists its own.
+struct CodeKind {
+    std::uint32_t code;
+    ErrorKind kind;
+};
+
+// `code` as an Error: 0 is none; a code that `kinds` does not list is Other.
+template <std::size_t N> Error errorFrom(std::uint32_t code, const CodeKind (&kinds)[N]) {
+    Error error{code == 0 ? ErrorKind::None : ErrorKind::Other, code};
+    for (const CodeKind& known : kinds) {
+        error.kind = known.code == code ? known.kind : error.kind;
+    }
+    return error;
+}
+
 // The system's own words for `error`, in the user's language.
 std::string systemReason(const Error& error);
 

@@ -20,33 +20,15 @@ namespace {
 namespace fs = std::filesystem;
 
 // errno in the rules' terms.
-ErrorKind kindOf(int code) {
-    switch (code) {
-    case 0:
-        return ErrorKind::None;
-    case ENOENT:
-    case ENOTDIR:
-        return ErrorKind::NotFound;
-    case EEXIST:
-        return ErrorKind::Exists;
-    case EACCES:
-    case EPERM:
-        return ErrorKind::Denied;
-    case ENOSPC:
-    case EDQUOT:
-        return ErrorKind::NoRoom;
-    case EBUSY:
-    case EAGAIN:
-        return ErrorKind::Busy;
-    case ECANCELED:
-        return ErrorKind::Cancelled;
-    default:
-        return ErrorKind::Other;
-    }
-}
+constexpr CodeKind kKinds[] = {
+    {ENOENT, ErrorKind::NotFound},     {ENOTDIR, ErrorKind::NotFound}, {EEXIST, ErrorKind::Exists},
+    {EACCES, ErrorKind::Denied},       {EPERM, ErrorKind::Denied},     {ENOSPC, ErrorKind::NoRoom},
+    {EDQUOT, ErrorKind::NoRoom},       {EBUSY, ErrorKind::Busy},       {EAGAIN, ErrorKind::Busy},
+    {ECANCELED, ErrorKind::Cancelled},
+};
 
 Error errorOf(int code) {
-    return {kindOf(code), static_cast<std::uint32_t>(code)};
+    return errorFrom(static_cast<std::uint32_t>(code), kKinds);
 }
 
 Error lastError() {

@@ -84,32 +84,20 @@ HANDLE handleOf(Handle file) {
 }
 
 // GetLastError()'s codes in the rules' terms.
-ErrorKind kindOf(DWORD code) {
-    switch (code) {
-    case ERROR_SUCCESS:
-        return ErrorKind::None;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return ErrorKind::NotFound;
-    case ERROR_FILE_EXISTS:
-        return ErrorKind::Exists;
-    case ERROR_ACCESS_DENIED:
-        return ErrorKind::Denied;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ErrorKind::NoRoom;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return ErrorKind::Busy;
-    case ERROR_OPERATION_ABORTED:
-        return ErrorKind::Cancelled;
-    default:
-        return ErrorKind::Other;
-    }
-}
+constexpr CodeKind kKinds[] = {
+    {ERROR_FILE_NOT_FOUND, ErrorKind::NotFound},
+    {ERROR_PATH_NOT_FOUND, ErrorKind::NotFound},
+    {ERROR_FILE_EXISTS, ErrorKind::Exists},
+    {ERROR_ACCESS_DENIED, ErrorKind::Denied},
+    {ERROR_DISK_FULL, ErrorKind::NoRoom},
+    {ERROR_HANDLE_DISK_FULL, ErrorKind::NoRoom},
+    {ERROR_SHARING_VIOLATION, ErrorKind::Busy},
+    {ERROR_LOCK_VIOLATION, ErrorKind::Busy},
+    {ERROR_OPERATION_ABORTED, ErrorKind::Cancelled},
+};
 
 Error errorOf(DWORD code) {
-    return {kindOf(code), code};
+    return errorFrom(code, kKinds);
 }
 
 Error lastError() {
