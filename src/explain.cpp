@@ -4,16 +4,6 @@
 
 namespace quorvex {
 
-std::string quotedText(std::string_view text) {
-    std::string shown(text);
-    for (char& ch : shown) {
-        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) {
-            ch = '?'; // the line stays one line
-        }
-    }
-    return "'" + shown + "'";
-}
-
 std::string quoted(const std::filesystem::path& name) {
     return quotedText(displayName(name));
 }

@@ -12,9 +12,6 @@
 
 namespace quorvex {
 
-// `text` as a line shows it, in single quotes, control characters as '?'.
-std::string quotedText(std::string_view text);
-
 // `name` as the line shows it, in single quotes: 'fw.s19'.
 std::string quoted(const std::filesystem::path& name);
 

@@ -80,6 +80,10 @@ void writeConsole(std::FILE* out, std::string_view text);
 // valid UTF-16 on Windows) is shown as replacement characters.
 std::string displayName(const std::filesystem::path& name);
 
+// `text` as a message shows it, in single quotes, control characters as '?'
+// so that the message stays one line.
+std::string quotedText(std::string_view text);
+
 // Writes one line of UTF-8 text to standard error.
 void writeErrorLine(std::string_view line);
 

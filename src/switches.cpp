@@ -1,6 +1,5 @@
 #include "switches.h"
 
-#include "explain.h"
 #include "platform.h"
 
 #include <cstdlib>
