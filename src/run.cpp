@@ -41,23 +41,24 @@ constexpr std::size_t kReadStep = std::size_t{64} * 1024;
 constexpr char kReadError[] = "File Read Error";
 
 // The source's bytes up to its first Ctrl-Z: a regular file mapped whole,
-// anything else read once into a buffer that is not zero-filled first.
+// anything else read once into a buffer that is not zero-filled first, up to
+// the Ctrl-Z unless what follows it is to be checked too.
 class SourceText {
   public:
-    std::string_view view() const {
-        const std::string_view mapped = in_.mapped();
-        return {mapped.data() != nullptr ? mapped.data() : data_.get(), length_};
-    }
+    std::string_view view() const { return whole().substr(0, length_); }
 
-    // Opens and reads all of `name`, then lets go of it; false, with `why`
-    // set, when it cannot be opened (`opened` false) or a read failed.
-    // Throws std::bad_alloc.
-    bool load(const std::filesystem::path& name, bool& opened, Failure& why) {
+    // What follows view(): the bytes from the first Ctrl-Z on, as far as read.
+    std::string_view rest() const { return whole().substr(length_); }
+
+    // Opens and reads all of `name` (after its Ctrl-Z too if `withRest`),
+    // then lets go of it; false, with `why` set, when it cannot be opened
+    // (`opened` false) or a read failed. Throws std::bad_alloc.
+    bool load(const std::filesystem::path& name, bool withRest, bool& opened, Failure& why) {
         ErrorCode error = in_.open(name);
         opened = error == 0;
         if (opened) {
             in_.waitForWriters();
-            error = read(name);
+            error = read(name, withRest);
             in_.close();
         }
         if (error != 0) {
@@ -75,20 +76,27 @@ class SourceText {
     // written. Throws std::bad_alloc.
     void keepOwnCopy() {
         if (in_.mapped().data() != nullptr) {
-            grow(length_);
-            std::memcpy(data_.get(), in_.mapped().data(), length_);
+            grow(in_.mapped().size());
+            std::memcpy(data_.get(), in_.mapped().data(), in_.mapped().size());
+            size_ = in_.mapped().size();
             in_.unmap();
         }
     }
 
   private:
-    ErrorCode read(const std::filesystem::path& name) {
+    std::string_view whole() const {
+        const std::string_view mapped = in_.mapped();
+        return mapped.data() != nullptr ? mapped : std::string_view(data_.get(), size_);
+    }
+
+    ErrorCode read(const std::filesystem::path& name, bool withRest) {
         if (in_.map(std::string(kReadError) + "\n", cutShort(name))) {
             length_ = dataLength(in_.mapped());
             return 0;
         }
         // One byte more than a regular file's size sees its end at once.
         grow(static_cast<std::size_t>(std::min<std::uint64_t>(in_.sizeHint(), SIZE_MAX - 1)) + 1);
+        bool cut = false;
         for (;;) {
             if (size_ == capacity_) {
                 grow(capacity_ + std::max(capacity_, kReadStep));
@@ -99,9 +107,12 @@ class SourceText {
             }
             const std::string_view chunk(data_.get() + size_, got);
             size_ += chunk.size();
-            const std::size_t kept = dataLength(chunk);
-            if (got == 0 || kept < chunk.size()) { // nothing after a Ctrl-Z is read
+            if (!cut) {
+                const std::size_t kept = dataLength(chunk);
                 length_ = size_ - chunk.size() + kept;
+                cut = kept < chunk.size();
+            }
+            if (got == 0 || (cut && !withRest)) { // after a Ctrl-Z, only the check reads
                 return 0;
             }
         }
@@ -162,14 +173,14 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         SourceText text;
         bool opened = false;
         Failure why;
-        if (!text.load(fin, opened, why)) {
+        if (!text.load(fin, strict || report, opened, why)) {
             return sayFailure(out, kReadError, opened ? kFailed : kStopped, why);
         }
         if (!holdsData(text.view())) {
             return say(out, "No data!", kStopped);
         }
         if (strict) {
-            checkText(text.view(), reports);
+            checkText(text.view(), reports, text.rest());
             if (reports.total() != 0) {
                 sayReports(fin, reports);
                 return say(out, kReadError, kFailed);
@@ -182,7 +193,8 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         if (dest.writesInto(text.id())) {
             text.keepOwnCopy(); // the records would overwrite what is still to be read
         }
-        counts = report ? convertText(text.view(), dest, reports) : convertText(text.view(), dest);
+        counts = report ? convertText(text.view(), dest, reports, text.rest())
+                        : convertText(text.view(), dest);
     } // the source is no longer read: unmapped
     if (!counts || !dest.commit()) {
         return sayFailure(out, "File Write Error", kFailed, dest.failure());
