@@ -45,7 +45,7 @@ constexpr char kReadError[] = "File Read Error";
 // the Ctrl-Z unless what follows it is to be checked too.
 class SourceText {
   public:
-    std::string_view view() const { return whole().substr(0, length_); }
+    std::string_view view() const { return {whole().data(), length_}; }
 
     // What follows view(): the bytes from the first Ctrl-Z on, as far as read.
     std::string_view rest() const { return whole().substr(length_); }
