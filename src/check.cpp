@@ -118,12 +118,6 @@ Problem notRecord(std::string_view text) {
                            : Problem{Fault::notRecord, text[0], 1};
 }
 
-// The value of a hex digit already known to be one.
-unsigned hexValue(char ch) {
-    const auto code = static_cast<unsigned char>(ch);
-    return (code & 0xFu) + 9u * (code >> 6);
-}
-
 std::string hexAddress(std::size_t address) {
     return (address > 0xFFFF ? hex2(static_cast<unsigned>(address >> 16) & 0xFu).substr(1) : "") +
            hex2(static_cast<unsigned>(address >> 8) & 0xFFu) +
@@ -319,10 +313,15 @@ bool ByteMap::take(std::uint64_t line, std::string_view record, bool shown, Prob
     if (size == 0) {
         return false;
     }
+    bool all = true;
     bool any = false;
-    forBits(address, size,
-            [&](std::size_t word, std::uint64_t mask) { any = any || (held_[word] & mask) != 0; });
-    const std::size_t at = any ? firstDiffering(address, digits, size) : size;
+    forBits(address, size, [&](std::size_t word, std::uint64_t mask) {
+        all = all && (held_[word] & mask) == mask;
+        any = any || (held_[word] & mask) != 0;
+    });
+    // The same digits again, as when a file is repeated, are common enough.
+    const bool same = all && std::memcmp(digits_.get() + 2 * address, digits, 2 * size) == 0;
+    const std::size_t at = any && !same ? firstDiffering(address, digits, size) : size;
     const bool found = at < size;
     if (found) {
         problem = Problem{Fault::overlap};
