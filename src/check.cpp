@@ -327,8 +327,8 @@ bool ByteMap::take(std::uint64_t line, std::string_view record, bool shown, Prob
         problem = Problem{Fault::overlap};
         if (shown) {
             problem.column = address + at;
-            problem.said = byteAt(digits, 2 * at);
-            problem.found = byteAt(digits_.get(), 2 * (address + at));
+            problem.said = byteAt(std::string_view(digits, 2 * size), 2 * at);
+            problem.found = byteAt(std::string_view(digits_.get(), 2 * kSize), 2 * (address + at));
             problem.other = owner_[address + at];
         }
     }
