@@ -132,7 +132,9 @@ class ByteMap {
     std::size_t firstDiffering(std::size_t address, const char* digits, std::size_t size) const;
     void store(std::uint64_t line, std::size_t address, const char* digits, std::size_t size,
                bool shown);
-    bool held(std::size_t address) const { return (held_[address >> 6] >> (address & 63)) & 1u; }
+    bool held(std::size_t address) const {
+        return ((held_[address >> 6] >> (address & 63)) & 1u) != 0;
+    }
 
     std::unique_ptr<char[]> digits_;         // two for each address, made when first needed
     std::unique_ptr<std::uint64_t[]> owner_; // the line that gave each held byte

@@ -62,15 +62,17 @@ std::string reportsOf(const std::string& source) {
 }
 
 TEST(SourceCheck, EachFileRuleHasItsReason) {
-    const std::string head = rec('0', "0000484452"), data = rec('1', "0010AABB");
-    const std::string end = rec('9', "0000"), sound = head + data + end;
+    const std::string head = rec('0', "0000484452");
+    const std::string data = rec('1', "0010AABB");
+    const std::string end = rec('9', "0000");
+    const std::string sound = head + data + end;
     const struct {
         std::string source;
         const char* reports;
     } cases[] = {
         {sound, ""},
         {"S00600004844521b\r\nS1050010aabb85\r\nS9030000fc\r\n", ""},
-        {data + rec('5', "0001") + end + "\x1A\x1A\r\n\0 \t", ""},
+        {data + rec('5', "0001") + end + std::string("\x1A\x1A\r\n\0 \t", 7), ""},
         {data + " \t\n\n" + end, ""},
         {data + rec('1', "0011BBCC") + rec('1', "FFFFAABB") + rec('1', "0000CC") + end, ""},
         {"\xEF\xBB\xBF" + data + end, "1: not a record: it starts with byte 0xEF\n"},
@@ -116,7 +118,8 @@ TEST(SourceCheck, EachFileRuleHasItsReason) {
 TEST(SourceCheck, RefusesEveryFlipThatChangesTheImage) {
     std::ifstream in(QUORVEX_EXAMPLES "/firmware.s19", std::ios::binary);
     const std::string image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::string lower = image, dos; // lower-case hex; CR LF, no header, an S5 and a Ctrl-Z
+    std::string lower = image; // lower-case hex
+    std::string dos;           // CR LF, no header, an S5 and a Ctrl-Z
     std::transform(image.begin(), image.end(), lower.begin(), [](char ch) {
         return ch == 'S' ? ch : static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     });

@@ -113,13 +113,14 @@ struct FileModel {
 // Whether a line breaks a rule of the file as a whole; counts the record lines.
 bool breaksFileRule(std::string_view line, std::uint64_t number, FileModel& file) {
     if (line.size() < 2 || (line[0] != 'S' && line[0] != 's') || line[1] < '0' || line[1] > '9') {
-        return line.size() > kLongestRecord || line.find_first_not_of(" \t") != line.npos;
+        return line.size() > kLongestRecord ||
+               line.find_first_not_of(" \t") != std::string_view::npos;
     }
     const char type = line[1];
     const bool sound = soundForm(line);
     bool broken =
         !sound || file.s9 != 0 || line[0] == 's' ||
-        std::string_view("4678").find(type) != line.npos ||
+        std::string_view("4678").find(type) != std::string_view::npos ||
         (type == '0' && (file.records != 0 || line.substr(4, 4) != "0000")) ||
         (type == '5' &&
          (line.substr(2, 2) != "03" || byteAt(line, 4) * 256 + byteAt(line, 6) != file.s1)) ||
@@ -216,7 +217,7 @@ Model modelOf(std::string_view source) {
     const auto ctrlZLine =
         static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n')) + 1;
     if (source.substr(ctrlZ).find_first_not_of(std::string_view("\x1A\r\n\0 \t", 6)) !=
-        source.npos) {
+        std::string_view::npos) {
         report(ctrlZLine);
     }
     if (file.s1 != 0 && file.s9 == 0) {
