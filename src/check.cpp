@@ -287,9 +287,6 @@ std::vector<std::string> LineReports::text(const std::string& name) const {
     return lines;
 }
 
-// The memory is not cleared: only what held_ marks is read.
-ByteMap::ByteMap() : digits_(new char[2 * kSize]), owner_(new std::uint64_t[kSize + 1]) {}
-
 namespace {
 
 // Applies `each` to the words of a bit set that cover bits [first, first +
@@ -306,59 +303,92 @@ template <class Each> void forBits(std::size_t first, std::size_t count, Each ea
 
 } // namespace
 
+// The bytes of 256 addresses. Only what `held` marks is ever read.
+struct ByteMap::Page {
+    std::uint64_t held[4];    // one bit for each address that holds a byte
+    char digits[512];         // two for each address
+    std::uint64_t owner[257]; // the line that gave each held byte; room for a last pair
+
+    bool holds(std::size_t at) const { return ((held[at >> 6] >> (at & 63)) & 1u) != 0; }
+
+    // The first of `size` bytes from address `at` on that a byte held before
+    // gives another value, or `size`.
+    std::size_t firstDiffering(std::size_t at, const char* from, std::size_t size) const {
+        bool all = true;
+        bool any = false;
+        forBits(at, size, [&](std::size_t word, std::uint64_t mask) {
+            all = all && (held[word] & mask) == mask;
+            any = any || (held[word] & mask) != 0;
+        });
+        if (!any) {
+            return size;
+        }
+        // Other data from the first byte on, or the same digits again (as
+        // when a file is repeated), are common enough to be seen at once.
+        if (all && differs(at, from)) {
+            return 0;
+        }
+        if (all && std::memcmp(digits + 2 * at, from, 2 * size) == 0) {
+            return size;
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            if (holds(at + i) && differs(at + i, from + 2 * i)) {
+                return i;
+            }
+        }
+        return size;
+    }
+
+    bool differs(std::size_t at, const char* from) const {
+        const char* const was = digits + 2 * at;
+        return (from[0] | 0x20) != (was[0] | 0x20) || (from[1] | 0x20) != (was[1] | 0x20);
+    }
+
+    // Keeps `size` bytes from address `at` on, and while reports are shown
+    // the line that gave them.
+    void store(std::uint64_t line, std::size_t at, const char* from, std::size_t size, bool shown) {
+        std::memcpy(digits + 2 * at, from, 2 * size);
+        forBits(at, size, [&](std::size_t word, std::uint64_t mask) { held[word] |= mask; });
+        const std::uint64_t lines[2] = {line, line}; // stored two at a time
+        for (std::size_t i = 0; shown && i < size; i += 2) {
+            std::memcpy(owner + at + i, lines, sizeof lines);
+        }
+    }
+};
+
+ByteMap::ByteMap() = default;
+ByteMap::~ByteMap() = default;
+
+ByteMap::Page& ByteMap::page(std::size_t number) {
+    if (!pages_[number]) {
+        pages_[number].reset(new Page());
+    }
+    return *pages_[number];
+}
+
 bool ByteMap::take(std::uint64_t line, std::string_view record, bool shown, Problem& problem) {
     const std::size_t address = byteAt(record, 4) * 256u + byteAt(record, 6);
     const std::size_t size = (record.size() - 10) / 2;
-    const char* const digits = record.data() + 8;
-    if (size == 0) {
-        return false;
-    }
-    bool all = true;
-    bool any = false;
-    forBits(address, size, [&](std::size_t word, std::uint64_t mask) {
-        all = all && (held_[word] & mask) == mask;
-        any = any || (held_[word] & mask) != 0;
-    });
-    // The same digits again, as when a file is repeated, are common enough.
-    const bool same = all && std::memcmp(digits_.get() + 2 * address, digits, 2 * size) == 0;
-    const std::size_t at = any && !same ? firstDiffering(address, digits, size) : size;
-    const bool found = at < size;
-    if (found) {
-        problem = Problem{Fault::overlap};
-        if (shown) {
-            problem.column = address + at;
-            problem.said = byteAt(std::string_view(digits, 2 * size), 2 * at);
-            problem.found = byteAt(std::string_view(digits_.get(), 2 * kSize), 2 * (address + at));
-            problem.other = owner_[address + at];
+    bool found = false;
+    for (std::size_t done = 0; done < size;) { // a part in each page
+        const std::size_t at = (address + done) & 0xFFu;
+        const std::size_t part = std::min(size - done, 256 - at);
+        const std::string_view digits = record.substr(8 + 2 * done, 2 * part);
+        Page& bytes = page((address + done) >> 8);
+        const std::size_t differs = found ? part : bytes.firstDiffering(at, digits.data(), part);
+        if (differs < part) {
+            found = true;
+            if (shown) {
+                problem.column = address + done + differs;
+                problem.said = byteAt(digits, 2 * differs);
+                problem.found = byteAt(std::string_view(bytes.digits, 512), 2 * (at + differs));
+                problem.other = bytes.owner[at + differs];
+            }
         }
+        bytes.store(line, at, digits.data(), part, shown);
+        done += part;
     }
-    forBits(address, size, [&](std::size_t word, std::uint64_t mask) { held_[word] |= mask; });
-    store(line, address, digits, size, shown);
     return found;
-}
-
-// The first byte of a record that a byte held before gives another value, or
-// `size`.
-std::size_t ByteMap::firstDiffering(std::size_t address, const char* digits,
-                                    std::size_t size) const {
-    const char* const was = digits_.get() + 2 * address;
-    for (std::size_t at = 0; at < size; ++at) {
-        if (held(address + at) && ((digits[2 * at] | 0x20) != (was[2 * at] | 0x20) ||
-                                   (digits[2 * at + 1] | 0x20) != (was[2 * at + 1] | 0x20))) {
-            return at;
-        }
-    }
-    return size;
-}
-
-// Keeps a record's digits, and while reports are shown the line that gave them.
-void ByteMap::store(std::uint64_t line, std::size_t address, const char* digits, std::size_t size,
-                    bool shown) {
-    std::memcpy(digits_.get() + 2 * address, digits, 2 * size);
-    const std::uint64_t lines[2] = {line, line}; // stored two at a time
-    for (std::size_t at = 0; shown && at < size; at += 2) {
-        std::memcpy(owner_.get() + address + at, lines, sizeof lines);
-    }
 }
 
 void SourceCheck::soundLine(std::uint64_t number, std::string_view line) {

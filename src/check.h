@@ -115,30 +115,28 @@ class LineReports {
 // The data bytes of the sound S1 records met so far, each with the line that
 // gave it, to find the bytes given twice with different values. Addresses run
 // from 0000 to FFFF plus a last record's 251 bytes beyond, as the conversion
-// does not wrap them. A byte is kept as its two digits as the record gave
-// them; digits of either case compare equal.
+// does not wrap them, in pages of 256 made as they are first used. A byte is
+// kept as its two digits as the record gave them; digits of either case
+// compare equal.
 class ByteMap {
   public:
     ByteMap();
+    ~ByteMap();
+    ByteMap(const ByteMap&) = delete;
+    ByteMap& operator=(const ByteMap&) = delete;
 
     // Takes the data of `record`, a sound S1 record text, given on `line`;
     // true, with `problem` (an overlap) filled in, when an earlier line gave
-    // one of its bytes another value. Once nothing more is `shown`, the lines that gave the
-    // bytes are no longer kept, nor the problem filled in.
+    // one of its bytes another value. Once nothing more is `shown`, the lines
+    // that gave the bytes are no longer kept, nor `problem` touched.
     bool take(std::uint64_t line, std::string_view record, bool shown, Problem& problem);
 
   private:
-    static constexpr std::size_t kSize = 0x10000 + 256;
-    std::size_t firstDiffering(std::size_t address, const char* digits, std::size_t size) const;
-    void store(std::uint64_t line, std::size_t address, const char* digits, std::size_t size,
-               bool shown);
-    bool held(std::size_t address) const {
-        return ((held_[address >> 6] >> (address & 63)) & 1u) != 0;
-    }
+    struct Page;
+    static constexpr std::size_t kPages = 257;
+    Page& page(std::size_t number);
 
-    std::unique_ptr<char[]> digits_;         // two for each address, made when first needed
-    std::unique_ptr<std::uint64_t[]> owner_; // the line that gave each held byte
-    std::uint64_t held_[kSize / 64] = {};    // one bit for each address that holds a byte
+    std::unique_ptr<Page> pages_[kPages];
 };
 
 // The checks of a whole source, line after line in order: each line's own
