@@ -1,10 +1,13 @@
-// The opt-in check of the source's lines: which lines the conversion takes
-// although they are no sound S1 or S9 record, and which S2 and S3 records it
-// drops. The conversion itself is never changed by it.
+// The opt-in check of the source: which lines the conversion takes although
+// they are no sound S1 or S9 record, which S2 and S3 records it drops, and
+// what is wrong with the file as a whole (records out of place, a missing
+// termination, overlapping data, data after the Ctrl-Z). The conversion
+// itself is never changed by it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,14 +40,31 @@ enum class Fault {
     checksum,      // the checksum disagrees with the bytes
     longS9,        // an S9 line too long for one piece: its S7 record is cut
     dropped,       // an S2 or S3 record, whose data the conversion drops
+    // The rules on the file as a whole, checked on lines that break none above.
+    notRecord,     // a non-blank line that does not begin with S and a digit
+    lowerMark,     // a record marked with a lower-case s
+    foreignType,   // an S4, S6, S7 or S8 record
+    emptyS1,       // an S1 record of no data bytes, which no tool writes
+    lateHeader,    // an S0 that is not the first record
+    headerAddress, // an S0 whose address is not 0000
+    countField,    // an S5 whose count field is not 03
+    countValue,    // an S5 whose value is not the number of S1 records before it
+    secondS9,      // an S9 after the first
+    afterS9,       // a record after the first S9
+    s9Data,        // an S9 whose count is not 03
+    overlap,       // bytes an earlier S1 record gave other values
+    afterCtrlZ,    // data after the Ctrl-Z, which is never read
+    noS9,          // no S9 in a file of S1 records
 };
 
 struct Problem {
     Fault fault;
     char ch = 0; // the character at fault (notHex, badMark), or the type of a dropped record
-    std::size_t column = 0; // 1-based, for notHex
-    unsigned said = 0;      // the count, or the checksum, the line gives
-    unsigned found = 0;     // the bytes the line holds, or the checksum they give
+    std::size_t column = 0;  // 1-based, for notHex and notRecord; the address, for overlap
+    unsigned said = 0;       // the count, or the checksum, the line gives
+    unsigned found = 0;      // the bytes the line holds, or the checksum they give
+    std::uint64_t other = 0; // an earlier line the reason names
+    char field[5] = {};      // the count or address as the file shows it
 };
 
 // What is wrong with a line, or nothing when it is not to be reported.
@@ -69,11 +89,13 @@ class LineReports {
         Problem problem;
     };
 
-    // Adds line number `line` if `shape` is to be reported.
-    void check(std::uint64_t line, const LineShape& shape);
+    // Adds a line, unless it is the line added last: a line's first reason
+    // is the one shown.
     void add(std::uint64_t line, const Problem& problem);
 
     std::uint64_t total() const { return total_; }
+    // True when no more lines are shown in full: only counted.
+    bool full() const { return shown_.size() == kShown; }
     const std::vector<Entry>& shown() const { return shown_; }
 
     // The lines for standard error, `name` being the source as quoted():
@@ -84,6 +106,63 @@ class LineReports {
   private:
     std::vector<Entry> shown_;
     std::uint64_t total_ = 0;
+    std::uint64_t last_ = 0; // the line added last; lines count from 1
+};
+
+// The data bytes of the sound S1 records met so far, each with the line that
+// gave it, to find the bytes given twice with different values. Addresses run
+// from 0000 to FFFF plus a last record's 251 bytes beyond, as the conversion
+// does not wrap them, in pages of 256 made as they are first used. A byte is
+// kept as its two digits as the record gave them; digits of either case
+// compare equal.
+class ByteMap {
+  public:
+    ByteMap();
+    ~ByteMap();
+    ByteMap(const ByteMap&) = delete;
+    ByteMap& operator=(const ByteMap&) = delete;
+
+    // Takes the data of `record`, a sound S1 record text, given on `line`;
+    // true, with `problem` (an overlap) filled in, when an earlier line gave
+    // one of its bytes another value. Once nothing more is `shown`, the lines
+    // that gave the bytes are no longer kept, nor `problem` touched.
+    bool take(std::uint64_t line, std::string_view record, bool shown, Problem& problem);
+
+  private:
+    struct Page;
+    static constexpr std::size_t kPages = 257;
+    Page& page(std::size_t number);
+
+    std::unique_ptr<Page> pages_[kPages];
+};
+
+// The checks of a whole source, line after line in order: each line's own
+// reason if it has one, else the first rule of the file as a whole it breaks.
+class SourceCheck {
+  public:
+    explicit SourceCheck(LineReports& reports) : reports_(reports) {}
+
+    // Line `number`, which the plain fast path found a sound S1 or S9 record.
+    void soundLine(std::uint64_t number, std::string_view line);
+    // Any other line, without its line feed; carriage returns are dropped.
+    void line(std::uint64_t number, std::string_view content);
+    // After the last line: `text` is the source as converted, `next` the
+    // number its next line would have, and `rest` the bytes from the first
+    // Ctrl-Z on (empty when there is none).
+    void finish(std::string_view text, std::uint64_t next, std::string_view rest);
+
+  private:
+    enum class Known { nothing, reported, sound };
+    void record(std::uint64_t number, std::string_view text, std::size_t size, Known known);
+    std::optional<Problem> placeProblem(std::string_view text) const;
+    void count(std::uint64_t number, char type);
+
+    LineReports& reports_;
+    ByteMap bytes_;
+    Problem overlap_{Fault::overlap}; // the last overlap found
+    std::uint64_t records_ = 0;       // record lines so far
+    std::uint64_t s1Records_ = 0;     // of them S1
+    std::uint64_t s9Line_ = 0;        // the first S9's line, 0 before it
 };
 
 } // namespace quorvex

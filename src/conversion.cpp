@@ -142,7 +142,7 @@ struct NoCheck {
 
 class Check {
   public:
-    explicit Check(LineReports& reports) : reports_(reports) {}
+    explicit Check(LineReports& reports) : source_(reports) {}
 
     void blankLines(std::uint64_t count) { number_ += count; }
 
@@ -151,17 +151,24 @@ class Check {
     void plainLine(std::string_view rest, const PlainLine& plain, const char* record) {
         const std::size_t end = plain.consumed - (rest[plain.consumed - 2] == '\r' ? 2 : 1);
         const std::string_view line = rest.substr(0, end);
-        if (!soundPlainLine(line, std::string_view(record, plain.written))) {
-            reports_.check(number_, shapeOf(line));
+        if (soundPlainLine(line, std::string_view(record, plain.written))) {
+            source_.soundLine(number_, line);
+        } else {
+            source_.line(number_, line);
         }
         ++number_;
     }
 
     // Any other line, without its line feed.
-    void otherLine(std::string_view content) { reports_.check(number_++, shapeOf(content)); }
+    void otherLine(std::string_view content) { source_.line(number_++, content); }
+
+    // After the last line of `text`; `rest` is what follows its Ctrl-Z.
+    void finish(std::string_view text, std::string_view rest) {
+        source_.finish(text, number_, rest);
+    }
 
   private:
-    LineReports& reports_;
+    SourceCheck source_;
     std::uint64_t number_ = 1; // of the next line, as an editor numbers it
 };
 
@@ -256,28 +263,35 @@ bool holdsData(std::string_view text) {
     return text.find_first_not_of('\r') != std::string_view::npos;
 }
 
-std::optional<Counts> convertText(std::string_view text, Sink& sink) {
+// Kept out of its callers, so that the plain loop compiles alike whatever
+// they and the checked conversion hold.
+[[gnu::noinline]] std::optional<Counts> convertText(std::string_view text, Sink& sink) {
     NoCheck none;
     return convertLines(text, sink, none);
 }
 
-std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports) {
+std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports,
+                                  std::string_view rest) {
     Check check(reports);
-    return convertLines(text, sink, check);
+    const auto counts = convertLines(text, sink, check);
+    check.finish(text, rest);
+    return counts;
 }
 
-void checkText(std::string_view text, LineReports& reports) {
+void checkText(std::string_view text, LineReports& reports, std::string_view rest) {
     DiscardSink sink;
     Check check(reports);
     convertLines(text, sink, check);
+    check.finish(text, rest);
 }
 
 Conversion convertBytes(std::string_view source, LineReports* reports) {
     Conversion result;
     StringSink sink(result.output);
-    const std::string_view text = source.substr(0, dataLength(source));
-    result.counts =
-        reports == nullptr ? *convertText(text, sink) : *convertText(text, sink, *reports);
+    const std::size_t length = dataLength(source);
+    const std::string_view text = source.substr(0, length);
+    result.counts = reports == nullptr ? *convertText(text, sink)
+                                       : *convertText(text, sink, *reports, source.substr(length));
     return result;
 }
 

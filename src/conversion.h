@@ -44,14 +44,16 @@ struct Counts {
 // sink fails.
 std::optional<Counts> convertText(std::string_view text, Sink& sink);
 
-// The same conversion, which also checks every line on the way and adds the
-// reported ones to `reports`, numbered as an editor numbers them. The records
-// written are exactly those of convertText().
-std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports);
+// The same conversion, which also checks every line on the way and the file
+// as a whole, and adds the reported lines to `reports`, numbered as an editor
+// numbers them; `rest` is what the source holds from its first Ctrl-Z on. The
+// records written are exactly those of convertText().
+std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports,
+                                  std::string_view rest = {});
 
-// Only the check: the lines of a source text (cut at its Ctrl-Z) that are to
-// be reported, before anything is written.
-void checkText(std::string_view text, LineReports& reports);
+// Only the check: the lines of a source text (cut at its Ctrl-Z, `rest`
+// being what follows) that are to be reported, before anything is written.
+void checkText(std::string_view text, LineReports& reports, std::string_view rest = {});
 
 // A whole run on bytes: what the destination receives and the two counts.
 struct Conversion {

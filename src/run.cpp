@@ -105,14 +105,14 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
     {
         SourceText text(system);
         Failure why;
-        if (!text.load(fin, why)) {
+        if (!text.load(fin, strict || report, why)) {
             return sayFailure(out, kReadError, kFailed, why);
         }
         if (!holdsData(text.view())) {
             return say(out, "No data!", kFailed);
         }
         if (strict) {
-            checkText(text.view(), reports);
+            checkText(text.view(), reports, text.rest());
             if (reports.total() != 0) {
                 sayReports(fin, reports);
                 sayRefusal(fin, reports);
@@ -125,7 +125,8 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         if (dest.writesInto(text.id())) {
             text.keepOwnCopy(); // the records would overwrite what is still to be read
         }
-        counts = report ? convertText(text.view(), dest, reports) : convertText(text.view(), dest);
+        counts = report ? convertText(text.view(), dest, reports, text.rest())
+                        : convertText(text.view(), dest);
     } // the source is no longer read: unmapped
     if (counts && counts->nothingToConvert) {
         sayReports(fin, reports);

@@ -27,7 +27,7 @@ SourceText::~SourceText() {
     }
 }
 
-bool SourceText::load(const std::filesystem::path& name, Failure& why) {
+bool SourceText::load(const std::filesystem::path& name, bool withRest, Failure& why) {
     Handle file = kNoHandle;
     std::uint64_t size = 0;
     if (const Error error = system_.openSource(name, file, size)) {
@@ -37,7 +37,7 @@ bool SourceText::load(const std::filesystem::path& name, Failure& why) {
     const Closing closing(system_, file);
     (void)lockPatiently(system_, file, false); // past the wait it is read all the same
     id_ = system_.id(file);
-    if (const Error error = read(name, file, size)) {
+    if (const Error error = read(name, file, size, withRest)) {
         why = Failure{"read " + quoted(name), system_.reason(error), ""};
         return false;
     }
@@ -46,14 +46,16 @@ bool SourceText::load(const std::filesystem::path& name, Failure& why) {
 
 void SourceText::keepOwnCopy() {
     if (mapped_.data() != nullptr) {
-        grow(length_);
-        std::memcpy(data_.get(), mapped_.data(), length_);
+        grow(mapped_.size());
+        std::memcpy(data_.get(), mapped_.data(), mapped_.size());
+        size_ = mapped_.size();
         system_.unmap(mapped_);
         mapped_ = {};
     }
 }
 
-Error SourceText::read(const std::filesystem::path& name, Handle file, std::uint64_t size) {
+Error SourceText::read(const std::filesystem::path& name, Handle file, std::uint64_t size,
+                       bool withRest) {
     if (size != 0 &&
         system_.map(file, size, FaultTexts{std::string(kReadError) + "\n", cutShort(name)},
                     mapped_)) {
@@ -62,6 +64,7 @@ Error SourceText::read(const std::filesystem::path& name, Handle file, std::uint
     }
     // One byte more than a regular file's size sees its end at once.
     grow(static_cast<std::size_t>(std::min<std::uint64_t>(size, SIZE_MAX - 1)) + 1);
+    bool cut = false;
     for (;;) {
         if (size_ == capacity_) {
             grow(capacity_ + std::max(capacity_, kReadStep));
@@ -72,9 +75,12 @@ Error SourceText::read(const std::filesystem::path& name, Handle file, std::uint
         }
         const std::string_view chunk(data_.get() + size_, got);
         size_ += chunk.size();
-        const std::size_t kept = dataLength(chunk);
-        if (got == 0 || kept < chunk.size()) { // nothing after a Ctrl-Z is read
+        if (!cut) {
+            const std::size_t kept = dataLength(chunk);
             length_ = size_ - chunk.size() + kept;
+            cut = kept < chunk.size();
+        }
+        if (got == 0 || (cut && !withRest)) { // after a Ctrl-Z, only the check reads
             return {};
         }
     }

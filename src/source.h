@@ -14,7 +14,8 @@ namespace quorvex {
 inline constexpr char kReadError[] = "File Read Error";
 
 // The source's bytes up to its first Ctrl-Z: a regular file mapped whole,
-// anything else read once into a buffer that is not zero-filled first.
+// anything else read once into a buffer that is not zero-filled first, up to
+// the Ctrl-Z unless what follows it is to be checked too.
 class SourceText {
   public:
     explicit SourceText(System& system) : system_(system) {}
@@ -22,15 +23,16 @@ class SourceText {
     SourceText(const SourceText&) = delete;
     SourceText& operator=(const SourceText&) = delete;
 
-    // Opens and reads all of `name`, then lets go of it; false, with `why`
-    // set, when it cannot be opened or a read failed. A run that rewrites the
-    // file in place is waited for, a while, so that what is read is whole.
-    // Throws std::bad_alloc.
-    bool load(const std::filesystem::path& name, Failure& why);
+    // Opens and reads all of `name` (after its Ctrl-Z too if `withRest`),
+    // then lets go of it; false, with `why` set, when it cannot be opened or
+    // a read failed. A run that rewrites the file in place is waited for, a
+    // while, so that what is read is whole. Throws std::bad_alloc.
+    bool load(const std::filesystem::path& name, bool withRest, Failure& why);
 
-    std::string_view view() const {
-        return {mapped_.data() != nullptr ? mapped_.data() : data_.get(), length_};
-    }
+    std::string_view view() const { return {whole().data(), length_}; }
+
+    // What follows view(): the bytes from the first Ctrl-Z on, as far as read.
+    std::string_view rest() const { return whole().substr(length_); }
 
     // The file the text was read from.
     FileId id() const { return id_; }
@@ -40,7 +42,10 @@ class SourceText {
     void keepOwnCopy();
 
   private:
-    Error read(const std::filesystem::path& name, Handle file, std::uint64_t size);
+    std::string_view whole() const {
+        return mapped_.data() != nullptr ? mapped_ : std::string_view(data_.get(), size_);
+    }
+    Error read(const std::filesystem::path& name, Handle file, std::uint64_t size, bool withRest);
     void grow(std::size_t capacity);
 
     System& system_;

@@ -82,7 +82,7 @@ TEST(SourceMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
     Failure why;
     {
         SourceText text(nativeSystem());
-        ASSERT_TRUE(text.load(name, why));
+        ASSERT_TRUE(text.load(name, false, why));
         EXPECT_NE(faultHandler(), before);
         text.keepOwnCopy();
         EXPECT_EQ(faultHandler(), before) << "a later fault would be taken for a read error";
@@ -90,7 +90,7 @@ TEST(SourceMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
     }
     {
         SourceText text(nativeSystem());
-        ASSERT_TRUE(text.load(name, why));
+        ASSERT_TRUE(text.load(name, false, why));
     }
     EXPECT_EQ(faultHandler(), before) << "the handler outlived the source";
 }

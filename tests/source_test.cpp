@@ -47,10 +47,12 @@ TEST(SourceText, ReadsWholeOrSaysWhy) {
         Failure why;
         {
             SourceText source(system);
-            EXPECT_EQ(source.load("fw.s19", why), *row.doing == '\0') << row.name;
+            EXPECT_EQ(source.load("fw.s19", row.mappable, why), *row.doing == '\0') << row.name;
             EXPECT_EQ(why.doing, row.doing) << row.name;
             if (*row.doing == '\0') {
                 EXPECT_EQ(source.view(), row.text) << row.name;
+                // What follows a Ctrl-Z is there for the check, mapped or asked for.
+                EXPECT_EQ(source.rest(), row.content.substr(row.text.size())) << row.name;
             }
         }
         EXPECT_EQ(system.pauses, row.pauses) << row.name;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -82,15 +83,12 @@ struct Expected {
     bool split;
 };
 
-// An S1 or S9 record the conversion takes as it is: mark S, type 1 or 9, an
-// even number of hex digits, its count of at least 3 bytes and its checksum
-// right, short enough to be one piece unless it is an S1 line split in two.
-bool soundRecord(std::string_view line) {
+// A record of any type with mark S or s, an even number of hex digits, its
+// count of at least 3 bytes and its checksum right.
+bool soundForm(std::string_view line) {
     const std::size_t size = line.size();
-    if (size < 10 || size > kLongestRecord || (line[0] != 'S' && line[0] != 's') ||
-        (line[1] != '1' && line[1] != '9') || size % 2 != 0 ||
-        !std::all_of(line.begin() + 2, line.end(), isHex) || byteAt(line, 2) != (size - 4) / 2 ||
-        (line[1] == '9' && size > kModelPiece)) {
+    if (size < 10 || size > kLongestRecord || (line[0] != 'S' && line[0] != 's') || size % 2 != 0 ||
+        !std::all_of(line.begin() + 2, line.end(), isHex) || byteAt(line, 2) != (size - 4) / 2) {
         return false;
     }
     unsigned sum = 0;
@@ -98,6 +96,45 @@ bool soundRecord(std::string_view line) {
         sum += byteAt(line, at);
     }
     return sum % 256 == 255;
+}
+
+// An S1 or S9 record the conversion takes as it is: of sound form, short
+// enough to be one piece unless it is an S1 line split in two.
+bool soundRecord(std::string_view line) {
+    return soundForm(line) && (line[1] == '1' || (line[1] == '9' && line.size() <= kModelPiece));
+}
+
+// What the rules on the file as a whole have seen so far.
+struct FileModel {
+    std::uint64_t records = 0, s1 = 0, s9 = 0; // s9: the first S9's line
+    std::map<unsigned, unsigned> bytes;        // address: value, from sound S1 records
+};
+
+// Whether a line breaks a rule of the file as a whole; counts the record lines.
+bool breaksFileRule(std::string_view line, std::uint64_t number, FileModel& file) {
+    if (line.size() < 2 || (line[0] != 'S' && line[0] != 's') || line[1] < '0' || line[1] > '9') {
+        return line.size() > kLongestRecord ||
+               line.find_first_not_of(" \t") != std::string_view::npos;
+    }
+    const char type = line[1];
+    const bool sound = soundForm(line);
+    bool broken =
+        !sound || file.s9 != 0 || line[0] == 's' ||
+        std::string_view("4678").find(type) != std::string_view::npos ||
+        (type == '0' && (file.records != 0 || line.substr(4, 4) != "0000")) ||
+        (type == '5' &&
+         (line.substr(2, 2) != "03" || byteAt(line, 4) * 256 + byteAt(line, 6) != file.s1)) ||
+        (type == '9' && line.substr(2, 2) != "03") || (type == '1' && line.substr(2, 2) == "03");
+    unsigned address = sound ? byteAt(line, 4) * 256 + byteAt(line, 6) : 0;
+    for (std::size_t at = 8; sound && type == '1' && at + 2 < line.size(); at += 2, ++address) {
+        const auto [held, fresh] = file.bytes.try_emplace(address, byteAt(line, at));
+        broken = broken || (!fresh && held->second != byteAt(line, at));
+        held->second = byteAt(line, at);
+    }
+    ++file.records;
+    file.s1 += type == '1' ? 1 : 0;
+    file.s9 = file.s9 == 0 && type == '9' ? number : file.s9;
+    return broken;
 }
 
 // Whether the check reports a line: every S2 and S3 record; any other line
@@ -157,15 +194,34 @@ Model modelOf(std::string_view source) {
         }
     }
     const std::string_view text = model.text;
+    FileModel file;
     std::size_t at = 0;
-    for (std::uint64_t number = 1; at < text.size(); ++number) {
+    std::uint64_t number = 1;
+    const auto report = [&model](std::uint64_t line) {
+        if (model.reported.empty() || model.reported.back() != line) {
+            model.reported.push_back(line);
+        }
+    };
+    for (; at < text.size(); ++number) {
         const std::size_t lf = text.find('\n', at);
         const std::size_t end = lf == std::string_view::npos ? text.size() : lf;
-        modelLine(text.substr(at, end - at), lf != std::string_view::npos, model);
-        if (reported(text.substr(at, end - at))) {
-            model.reported.push_back(number);
+        const std::string_view line = text.substr(at, end - at);
+        modelLine(line, lf != std::string_view::npos, model);
+        if (breaksFileRule(line, number, file) || reported(line)) {
+            report(number);
         }
         at = end + 1;
+    }
+    // Data after the Ctrl-Z, on its line; no S9, after the last line.
+    const std::size_t ctrlZ = std::min(source.find('\x1A'), source.size());
+    const auto ctrlZLine =
+        static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    if (source.substr(ctrlZ).find_first_not_of(std::string_view("\x1A\r\n\0 \t", 6)) !=
+        std::string_view::npos) {
+        report(ctrlZLine);
+    }
+    if (file.s1 != 0 && file.s9 == 0) {
+        report(number);
     }
     return model;
 }
@@ -246,7 +302,7 @@ std::string compareReports(std::string_view source, const Conversion& plain, con
                " ), the model gives " + std::to_string(model.reported.size()) + " (" + want + " )";
     }
     LineReports checked;
-    checkText(model.text, checked);
+    checkText(model.text, checked, source.substr(std::min(source.find('\x1A'), source.size())));
     if (checked.total() != reports.total()) {
         return "checkText() and the checked conversion report different lines";
     }
