@@ -1,6 +1,5 @@
 #include "check.h"
 
-#include "conversion.h"
 #include "record/record.h"
 
 #include <algorithm>

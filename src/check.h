@@ -15,9 +15,6 @@
 
 namespace quorvex {
 
-// The longest record line: a count of FF and the 255 bytes after it.
-inline constexpr std::size_t kMaxRecordLine = 514;
-
 // What the check needs of one line, carriage returns dropped and without its
 // line feed: its length, its first kMaxRecordLine + 1 characters, and
 // whether any of its 511-character pieces has '1' or '9' as second character.

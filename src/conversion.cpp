@@ -10,12 +10,9 @@
 namespace quorvex {
 namespace {
 
-// A piece is the longest record text the widening takes.
-static_assert(kPiece == kMaxRecordText, "pieces and record texts have one limit");
-
 constexpr std::size_t kChunk = std::size_t{64} * 1024;
 // Enough for the two records of a split line, with their line ends.
-constexpr std::size_t kLineRoom = 2 * (convertRoom(kMaxRecordText) + 2);
+constexpr std::size_t kLineRoom = 2 * (convertRoom(kPiece) + 2);
 
 // Collects records into chunks for the sink.
 class Writer {
@@ -92,7 +89,7 @@ void convertLine(std::string_view content, Writer& out) {
         // The head record's length is fixed: the tail is built where it goes,
         // behind the head and its line end.
         char* head = out.room();
-        const auto sizes = convertSplitLine(content, head, head + kSplitHeadRecord + 2);
+        const auto sizes = convertSplitLine(content, head, head + kMaxRecordLine + 2);
         out.record(sizes.first);
         out.record(sizes.second);
         out.flushIfFull();
@@ -109,8 +106,8 @@ void convertLine(std::string_view content, Writer& out) {
 std::size_t convertStrippedLine(std::string_view content, Writer& out) {
     const std::size_t size =
         content.size() - static_cast<std::size_t>(std::count(content.begin(), content.end(), '\r'));
-    const bool mayNeedSplit = size > kPiece && size <= kMaxSplitText;
-    char piece[kMaxSplitText];
+    const bool mayNeedSplit = size > kPiece && size <= kMaxRecordLine;
+    char piece[kMaxRecordLine];
     std::size_t used = 0;
     for (const char ch : content) {
         if (ch == '\r') {
@@ -238,18 +235,6 @@ class DiscardSink : public Sink {
     bool write(std::string_view /*bytes*/) override { return true; }
 };
 
-class StringSink : public Sink {
-  public:
-    explicit StringSink(std::string& out) : out_(out) {}
-    bool write(std::string_view bytes) override {
-        out_.append(bytes);
-        return true;
-    }
-
-  private:
-    std::string& out_;
-};
-
 } // namespace
 
 std::size_t dataLength(std::string_view bytes) {
@@ -283,16 +268,6 @@ void checkText(std::string_view text, LineReports& reports, std::string_view res
     Check check(reports);
     convertLines(text, sink, check);
     check.finish(text, rest);
-}
-
-Conversion convertBytes(std::string_view source, LineReports* reports) {
-    Conversion result;
-    StringSink sink(result.output);
-    const std::size_t length = dataLength(source);
-    const std::string_view text = source.substr(0, length);
-    result.counts = reports == nullptr ? *convertText(text, sink)
-                                       : *convertText(text, sink, *reports, source.substr(length));
-    return result;
 }
 
 } // namespace quorvex

@@ -14,10 +14,6 @@ namespace quorvex {
 
 class LineReports;
 
-// Lines are read in pieces of at most this many characters; a longer line
-// yields several pieces, each of which counts as a line of its own.
-inline constexpr std::size_t kPiece = 511;
-
 // The first Ctrl-Z ends the source's data: the number of bytes before it in
 // `bytes`, or all of them. Whatever follows a Ctrl-Z is never read.
 std::size_t dataLength(std::string_view bytes);
@@ -54,13 +50,5 @@ std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports
 // Only the check: the lines of a source text (cut at its Ctrl-Z, `rest`
 // being what follows) that are to be reported, before anything is written.
 void checkText(std::string_view text, LineReports& reports, std::string_view rest = {});
-
-// A whole run on bytes: what the destination receives and the two counts.
-struct Conversion {
-    std::string output;
-    Counts counts;
-};
-// With `reports`, the lines are checked as well.
-Conversion convertBytes(std::string_view source, LineReports* reports = nullptr);
 
 } // namespace quorvex

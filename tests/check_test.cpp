@@ -1,6 +1,6 @@
 #include "check.h"
 
-#include "conversion.h"
+#include "convert_bytes.h"
 #include "record/record.h"
 #include "switches.h"
 
@@ -190,7 +190,7 @@ TEST(LineProblem, EachRuleHasItsReason) {
     for (const auto& c : cases) {
         EXPECT_EQ(reasonFor(c.line), c.reason) << c.line.substr(0, 60);
         // The plain fast path judges the lines it takes alike.
-        char record[kMaxRecordText + 8];
+        char record[kPiece + 8];
         const PlainLine plain = convertPlainLine(c.line + "\n", record);
         if (plain.consumed != 0) {
             EXPECT_EQ(soundPlainLine(c.line, std::string_view(record, plain.written)),

@@ -1,4 +1,4 @@
-#include "conversion.h"
+#include "convert_bytes.h"
 
 #include <gtest/gtest.h>
 

@@ -15,8 +15,8 @@ std::string widen(const std::string& text) {
 }
 
 std::pair<std::string, std::string> split(const std::string& line) {
-    std::vector<char> head(convertRoom(kMaxRecordText));
-    std::vector<char> tail(convertRoom(kMaxRecordText));
+    std::vector<char> head(convertRoom(kPiece));
+    std::vector<char> tail(convertRoom(kPiece));
     auto sizes = convertSplitLine(line, head.data(), tail.data());
     return {std::string(head.data(), sizes.first), std::string(tail.data(), sizes.second)};
 }
@@ -180,7 +180,7 @@ TEST(ConvertPlainLine, TakesOnlyLinesWhoseCountGivesTheirEnd) {
         {"too short to hold a count", "S1\n", 0},
     };
     for (const PlainCase& c : cases) {
-        std::vector<char> out(convertRoom(kMaxRecordText));
+        std::vector<char> out(convertRoom(kPiece));
         const PlainLine got = convertPlainLine(c.text, out.data());
         EXPECT_EQ(got.consumed, c.consumed) << c.why;
         if (c.consumed != 0) {

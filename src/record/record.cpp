@@ -196,7 +196,7 @@ std::size_t convert(std::string_view str, char* result) {
     }
     const char* const in = text.data();
     const std::size_t size = 4 + 2 * (pairAt(in + 2) & 0xFFu);
-    if (size < 6 || size >= kMaxRecordText || size >= text.size()) {
+    if (size < 6 || size >= kPiece || size >= text.size()) {
         return {};
     }
     std::size_t consumed = size + 1;
@@ -219,7 +219,7 @@ std::size_t convert(std::string_view str, char* result) {
 
 bool needsSplit(std::string_view line) {
     const std::size_t size = withoutLineFeed(line).size();
-    return size > kMaxRecordText && size <= kMaxSplitText && line[1] == '1';
+    return size > kPiece && size <= kMaxRecordLine && line[1] == '1';
 }
 
 std::pair<std::size_t, std::size_t> convertSplitLine(std::string_view line, char* head,

@@ -9,15 +9,15 @@
 
 namespace quorvex {
 
-// Longest record text the conversion run hands to convert(): one line piece.
-inline constexpr std::size_t kMaxRecordText = 511;
+// Lines are read in pieces of at most this many characters (a longer line
+// yields several, each a line of its own), and a piece is the longest record
+// text convert() takes.
+inline constexpr std::size_t kPiece = 511;
 
-// Longest S1 line text convertSplitLine() takes: 252 data bytes.
-inline constexpr std::size_t kMaxSplitText = 514;
-
-// Length of the first record convertSplitLine() writes, always: 250 data
-// bytes behind count FF.
-inline constexpr std::size_t kSplitHeadRecord = 514;
+// The longest record line: a count of FF and the 255 bytes after it. It is
+// also the longest S1 line convertSplitLine() takes (252 data bytes), and the
+// length of the first record it writes (250 data bytes behind count FF).
+inline constexpr std::size_t kMaxRecordLine = 514;
 
 // Room convert() needs in `result` for a record text of `size` characters.
 constexpr std::size_t convertRoom(std::size_t size) {
@@ -62,9 +62,9 @@ PlainLine convertPlainLine(std::string_view text, char* result);
 bool needsSplit(std::string_view line);
 
 // Writes such a line as two S3 records: `head` gets the first 250 data bytes
-// at the line's own address (count FF, kSplitHeadRecord characters), `tail`
+// at the line's own address (count FF, kMaxRecordLine characters), `tail`
 // the rest at that address + 250, without 16-bit wrap. Each buffer needs
-// convertRoom(kMaxRecordText) chars and receives a terminated record, the
+// convertRoom(kPiece) chars and receives a terminated record, the
 // head's terminator written before the tail; returns the two lengths.
 std::pair<std::size_t, std::size_t> convertSplitLine(std::string_view line, char* head, char* tail);
 

@@ -1,7 +1,7 @@
 #include "properties.h"
 
 #include "check.h"
-#include "conversion.h"
+#include "convert_bytes.h"
 #include "record/record.h"
 
 #include <algorithm>
