@@ -12,14 +12,6 @@ bool isHex(char ch) {
     return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
 }
 
-bool isMark(char ch) {
-    return ch == 'S' || ch == 's';
-}
-
-unsigned byteAt(std::string_view text, std::size_t at) {
-    return 16u * digitValue(text[at]) + digitValue(text[at + 1]);
-}
-
 // High bit set in each byte of `w` that is no hex digit, eight at once.
 std::uint64_t notHexBytes(std::uint64_t w) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
@@ -32,21 +24,28 @@ std::uint64_t notHexBytes(std::uint64_t w) {
     return (~(digit | letter) & high) | (w & high);
 }
 
-bool allHex(std::string_view text) {
-    const char* at = text.data();
-    const char* const end = at + text.size();
-    std::uint64_t bad = 0;
-    for (; end - at >= 8; at += 8) {
+// The position of the first character of `text` from `at` on that is no hex
+// digit, or the text's size; eight at a time, as long lines are common here.
+std::size_t firstNotHex(std::string_view text, std::size_t at) {
+    for (; text.size() - at >= 8; at += 8) {
         std::uint64_t w = 0;
-        std::memcpy(&w, at, 8);
-        bad |= notHexBytes(w);
+        std::memcpy(&w, text.data() + at, 8);
+        if (notHexBytes(w) != 0) {
+            break;
+        }
     }
-    if (at < end) {
-        std::uint64_t w = 0x3030303030303030u; // padded with '0'
-        std::memcpy(&w, at, static_cast<std::size_t>(end - at));
-        bad |= notHexBytes(w);
+    while (at < text.size() && isHex(text[at])) {
+        ++at;
     }
-    return bad == 0;
+    return at;
+}
+
+bool isMark(char ch) {
+    return ch == 'S' || ch == 's';
+}
+
+unsigned byteAt(std::string_view text, std::size_t at) {
+    return 16u * digitValue(text[at]) + digitValue(text[at + 1]);
 }
 
 std::string hex2(unsigned byte) {
@@ -77,10 +76,8 @@ std::optional<Problem> formProblem(std::string_view text, std::size_t size) {
     if (!isMark(text[0])) {
         return Problem{Fault::badMark, text[0]};
     }
-    for (std::size_t at = 2; at < size; ++at) {
-        if (!isHex(text[at])) {
-            return Problem{Fault::notHex, text[at], at + 1};
-        }
+    if (const std::size_t at = firstNotHex(text.substr(0, size), 2); at < size) {
+        return Problem{Fault::notHex, text[at], at + 1};
     }
     if (size % 2 != 0) {
         return Problem{Fault::oddDigits};
@@ -130,6 +127,14 @@ std::string plural(std::uint64_t count, const char* what) {
 
 LineShape shapeOf(std::string_view line) {
     LineShape shape;
+    if (line.find('\r') == std::string_view::npos) { // the common case, taken whole
+        shape.head.assign(line.substr(0, kMaxRecordLine + 1));
+        shape.size = line.size();
+        for (std::size_t at = 1; at < line.size() && !shape.selected; at += kPiece) {
+            shape.selected = line[at] == '1' || line[at] == '9';
+        }
+        return shape;
+    }
     std::size_t at = 0; // position in the line without carriage returns
     for (const char ch : line) {
         if (ch == '\r') {
@@ -251,7 +256,7 @@ bool soundPlainLine(std::string_view line, std::string_view record) {
     // The widened checksum covers the same bytes but a count two higher, so
     // a sound checksum is the widened one plus 2.
     const std::size_t size = line.size();
-    return size >= 10 && isMark(line[0]) && allHex(line.substr(2)) &&
+    return size >= 10 && isMark(line[0]) &&
            byteAt(line, size - 2) == ((byteAt(record, record.size() - 2) + 2) & 0xFFu);
 }
 

@@ -70,9 +70,10 @@ std::optional<Problem> lineProblem(const LineShape& line);
 // The reason as the report shows it: "the checksum is 2A but the bytes give 2B".
 std::string describe(const Problem& problem);
 
-// True when `line`, a line the plain fast path converted (no line end),
-// is a sound record: mark S, hex digits only, a count of at least 3 and the
-// right checksum. `record` is its widening, whose checksum gives the sum.
+// True when `line`, a line the plain fast path converted (no line end, only
+// hex digits after the type), is a sound record: mark S, a count of at least
+// 3 and the right checksum. `record` is its widening, whose checksum gives
+// the sum.
 bool soundPlainLine(std::string_view line, std::string_view record);
 
 // The reported lines of a source, in order: the first kShown in full and how

@@ -21,11 +21,18 @@ constexpr bool isLineEnd(unsigned ch) {
     return ch == '\n' || ch == '\r';
 }
 
+constexpr bool isHex(unsigned ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
+}
+
 // Indexed by a pair of characters, first | second << 8: the byte the pair
-// stands for, plus kLineEndFlag if either is a line feed or carriage return.
-// One look-up a pair keeps the checksum at a few instructions a byte, and a
-// sum of entries counts, above its low 16 bits, the pairs holding a line end.
+// stands for, plus kLineEndFlag if either is a line feed or carriage return
+// and kNotHexFlag if either is no hex digit. One look-up a pair keeps the
+// checksum at a few instructions a byte, and a sum of entries (of at most
+// 255 pairs) counts, above its low 16 bits, the pairs holding a line end,
+// and above those the pairs holding what is no hex digit.
 constexpr std::uint32_t kLineEndFlag = 1u << 16;
+constexpr std::uint32_t kNotHexFlag = 1u << 24;
 
 // Built row by row with plain pointers and locals: compilers bound the steps
 // of a constant evaluation (clang at about a million), and 65536 entries made
@@ -33,17 +40,17 @@ constexpr std::uint32_t kLineEndFlag = 1u << 16;
 constexpr std::array<std::uint32_t, 65536> makePairTable() {
     std::array<std::uint32_t, 65536> table{};
     std::uint32_t digits[256] = {};
-    std::uint32_t ends[256] = {};
+    std::uint32_t flags[256] = {};
     for (unsigned ch = 0; ch < 256; ++ch) {
         digits[ch] = kDigit[ch];
-        ends[ch] = isLineEnd(ch) ? kLineEndFlag : 0;
+        flags[ch] = (isLineEnd(ch) ? kLineEndFlag : 0) | (isHex(ch) ? 0 : kNotHexFlag);
     }
     std::uint32_t* entry = table.data();
     for (unsigned second = 0; second < 256; ++second) {
         const std::uint32_t low = digits[second];
-        const std::uint32_t end = ends[second];
+        const std::uint32_t flag = flags[second];
         for (unsigned first = 0; first < 256; ++first) {
-            *entry++ = ((16u * digits[first] + low) & 0xFFu) | ends[first] | end;
+            *entry++ = ((16u * digits[first] + low) & 0xFFu) | flags[first] | flag;
         }
     }
     return table;
@@ -205,10 +212,12 @@ std::size_t convert(std::string_view str, char* result) {
     }
     const auto count = static_cast<unsigned>((size - 4) / 2 + 2);
     char* const out = putHead(result, text, count);
-    // Of the pairs around the digits only the line end flags count: they
-    // start the digits' sum, so that no register holds them through the loop.
+    // Of the pairs around the digits only the flags count, and of the mark
+    // and type (no hex digits) only the line end: they start the digits'
+    // sum, so that no register holds them through the loop.
     const std::uint32_t edges =
-        (pairAt(in) | pairAt(in + 2) | pairAt(in + size - 2)) & ~(kLineEndFlag - 1);
+        ((pairAt(in) & (kNotHexFlag - 1)) | pairAt(in + 2) | pairAt(in + size - 2)) &
+        ~(kLineEndFlag - 1);
     const std::uint32_t sum = entrySum<true>(in + 4, size - 6, out, edges);
     if (in[consumed - 1] != '\n' || sum >= kLineEndFlag) {
         return {};

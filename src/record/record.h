@@ -46,8 +46,8 @@ std::size_t convert(std::string_view str, char* result);
 
 // The common case in one pass. If `text` starts with a plain record line,
 // one whose count field gives its length (4 + 2 * count characters, 6 to 510)
-// with no line feed or carriage return before its line end, a line feed or
-// CR LF, and whose type digit is '1' or '9', writes convert()'s record for it
+// with only hex digits after its type, then a line feed or CR LF, and whose
+// type digit is '1' or '9', writes convert()'s record for it
 // to `result` and returns how many characters the line spans with its line
 // end and how many the record has. Otherwise returns zeros: take the line the
 // general way.
