@@ -169,6 +169,54 @@ class Check {
     std::uint64_t number_ = 1; // of the next line, as an editor numbers it
 };
 
+// Where the line after a line the plain path did not take begins, and how
+// many pieces that line counts as.
+struct OtherLine {
+    const char* next;
+    std::uint64_t pieces;
+};
+
+// Converts a line the plain path did not take, the general way, and counts
+// it in `dropped` if it is an S2 or S3 record.
+template <class Checker>
+OtherLine convertOtherLine(const char* at, const char* end, Writer& out, Checker& check,
+                           std::uint64_t (&dropped)[2]) {
+    const void* lf = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+    const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
+    std::string_view content(at, static_cast<std::size_t>(stop - at));
+    if (!content.empty() && content.back() == '\r') { // CR LF line end
+        content.remove_suffix(1);
+    }
+    check.otherLine(content);
+    if (content.size() >= 2 && (content[0] == 'S' || content[0] == 's')) {
+        dropped[0] += content[1] == '2' ? 1 : 0;
+        dropped[1] += content[1] == '3' ? 1 : 0;
+    }
+    std::size_t size = content.size();
+    if (std::memchr(content.data(), '\r', size) == nullptr) {
+        convertLine(content, out);
+    } else {
+        size = convertStrippedLine(content, out);
+    }
+    return {lf == nullptr ? end : stop + 1, getLineNum(size, lf != nullptr)};
+}
+
+// The counts of a conversion whose lines are all read: nullopt if the sink
+// failed, and the last records held back if there was nothing to convert.
+std::optional<Counts> lastRecords(Writer& out, Counts counts) {
+    if (out.failed()) {
+        return std::nullopt;
+    }
+    if (counts.droppedS2 + counts.droppedS3 != 0 && !out.holdsData()) {
+        counts.nothingToConvert = true;
+        return counts;
+    }
+    if (!out.flush()) {
+        return std::nullopt;
+    }
+    return counts;
+}
+
 template <class Checker>
 std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& check) {
     Writer out(sink);
@@ -196,38 +244,11 @@ std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& c
             at += plain.consumed;
             continue;
         }
-        const void* lf = std::memchr(at, '\n', rest.size());
-        const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
-        std::string_view content(at, static_cast<std::size_t>(stop - at));
-        if (!content.empty() && content.back() == '\r') { // CR LF line end
-            content.remove_suffix(1);
-        }
-        check.otherLine(content);
-        if (content.size() >= 2 && (content[0] == 'S' || content[0] == 's')) {
-            dropped[0] += content[1] == '2' ? 1 : 0;
-            dropped[1] += content[1] == '3' ? 1 : 0;
-        }
-        std::size_t size = content.size();
-        if (std::memchr(content.data(), '\r', size) == nullptr) {
-            convertLine(content, out);
-        } else {
-            size = convertStrippedLine(content, out);
-        }
-        lines += getLineNum(size, lf != nullptr);
-        at = lf == nullptr ? end : stop + 1;
+        const OtherLine other = convertOtherLine(at, end, out, check, dropped);
+        lines += other.pieces;
+        at = other.next;
     }
-    Counts counts{lines, out.written(), dropped[0], dropped[1], false};
-    if (out.failed()) {
-        return std::nullopt;
-    }
-    if (dropped[0] + dropped[1] != 0 && !out.holdsData()) {
-        counts.nothingToConvert = true; // the last records are held back
-        return counts;
-    }
-    if (!out.flush()) {
-        return std::nullopt;
-    }
-    return counts;
+    return lastRecords(out, Counts{lines, out.written(), dropped[0], dropped[1], false});
 }
 
 class DiscardSink : public Sink {

@@ -209,7 +209,8 @@ class WindowsSystem final : public System {
         }
         out = reinterpret_cast<Handle>(file);
         LARGE_INTEGER bytes{};
-        const bool regular = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &bytes);
+        const bool regular =
+            ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &bytes) != FALSE;
         size = regular ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
         return {};
     }
