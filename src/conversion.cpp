@@ -176,11 +176,23 @@ struct OtherLine {
     std::uint64_t pieces;
 };
 
+// Counts `content`, a line the plain path did not take, in `counts` if it
+// is an S2 or S3 record, or no record at all.
+void countUnconverted(std::string_view content, Counts& counts) {
+    const bool mark = content.size() >= 2 && (content[0] == 'S' || content[0] == 's');
+    if (mark && content[1] >= '0' && content[1] <= '9' && content.size() <= kMaxRecordLine) {
+        counts.droppedS2 += content[1] == '2' ? 1 : 0;
+        counts.droppedS3 += content[1] == '3' ? 1 : 0;
+    } else if (content.find_first_not_of(" \t\r") != std::string_view::npos) {
+        ++counts.noRecords;
+    }
+}
+
 // Converts a line the plain path did not take, the general way, and counts
-// it in `dropped` if it is an S2 or S3 record.
+// it in `counts` if it is no record to convert.
 template <class Checker>
 OtherLine convertOtherLine(const char* at, const char* end, Writer& out, Checker& check,
-                           std::uint64_t (&dropped)[2]) {
+                           Counts& counts) {
     const void* lf = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
     const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
     std::string_view content(at, static_cast<std::size_t>(stop - at));
@@ -188,10 +200,7 @@ OtherLine convertOtherLine(const char* at, const char* end, Writer& out, Checker
         content.remove_suffix(1);
     }
     check.otherLine(content);
-    if (content.size() >= 2 && (content[0] == 'S' || content[0] == 's')) {
-        dropped[0] += content[1] == '2' ? 1 : 0;
-        dropped[1] += content[1] == '3' ? 1 : 0;
-    }
+    countUnconverted(content, counts);
     std::size_t size = content.size();
     if (std::memchr(content.data(), '\r', size) == nullptr) {
         convertLine(content, out);
@@ -207,7 +216,7 @@ std::optional<Counts> lastRecords(Writer& out, Counts counts) {
     if (out.failed()) {
         return std::nullopt;
     }
-    if (counts.droppedS2 + counts.droppedS3 != 0 && !out.holdsData()) {
+    if (counts.droppedS2 + counts.droppedS3 + counts.noRecords != 0 && !out.holdsData()) {
         counts.nothingToConvert = true;
         return counts;
     }
@@ -221,7 +230,7 @@ template <class Checker>
 std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& check) {
     Writer out(sink);
     std::uint64_t lines = 0;
-    std::uint64_t dropped[2] = {}; // S2 and S3 records: never plain lines
+    Counts unconverted; // of lines that are never plain
     const char* at = text.data();
     const char* const end = at + text.size();
     while (at < end && !out.failed()) {
@@ -244,11 +253,13 @@ std::optional<Counts> convertLines(std::string_view text, Sink& sink, Checker& c
             at += plain.consumed;
             continue;
         }
-        const OtherLine other = convertOtherLine(at, end, out, check, dropped);
+        const OtherLine other = convertOtherLine(at, end, out, check, unconverted);
         lines += other.pieces;
         at = other.next;
     }
-    return lastRecords(out, Counts{lines, out.written(), dropped[0], dropped[1], false});
+    unconverted.lines = lines;
+    unconverted.written = out.written();
+    return lastRecords(out, unconverted);
 }
 
 class DiscardSink : public Sink {

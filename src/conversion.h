@@ -27,9 +27,12 @@ struct Counts {
     // Lines that begin S2 or S3 (s2, s3), whose data the conversion drops.
     std::uint64_t droppedS2 = 0;
     std::uint64_t droppedS3 = 0;
-    // Such records, and not one data record to convert: nothing was given
-    // to the sink, as the source is taken for one of another kind (an S2
-    // image, a file converted already).
+    // Lines that are neither blank nor a record's: not S or s and a digit, or
+    // longer than any record.
+    std::uint64_t noRecords = 0;
+    // Such lines or records, and not one data record to convert: nothing was
+    // given to the sink, as the source is taken for one of another kind (an
+    // S2 image, a file converted already, another kind of file or text).
     bool nothingToConvert = false;
 };
 

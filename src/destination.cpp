@@ -84,7 +84,7 @@ bool Destination::openFile(const Existing& found) {
     }
     way_ = Way::InPlace;
     const Error opening = system_.openFile(Folder{}, target_.file, false, handle_);
-    return !opening || failOpening(opening);
+    return !opening || failOpeningBothWays(opening);
 }
 
 bool Destination::writesInto(const FileId& source) {
@@ -161,7 +161,7 @@ bool Destination::commitTemp() {
 bool Destination::writeDirectly(const Error& refused) {
     Handle out = kNoHandle;
     if (const Error opening = system_.openFile(Folder{}, target_.file, false, out)) {
-        return refused ? fail("replace", refused) : failOpening(opening);
+        return refused ? fail("replace", refused) : failOpeningBothWays(opening);
     }
     Closing closingOut(system_, out);
     bool ok = false;

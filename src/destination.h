@@ -62,6 +62,11 @@ class Destination : public Sink {
   private:
     bool fail(const char* verb, const Error& error, const char* after = "");
     bool failOpening(const Error& error) { return fail("open", error, " for writing"); }
+    // A file written where it stands is read too: its old bytes are kept to
+    // put back should the write fail.
+    bool failOpeningBothWays(const Error& error) {
+        return fail("open", error, " for reading and writing");
+    }
     bool failFollowing(const Error& error);
     bool openFile(const Existing& found);
     bool commitTemp();

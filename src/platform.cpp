@@ -23,13 +23,21 @@ void System::pause() {
     std::this_thread::sleep_for(std::chrono::milliseconds(kLockPauseMs));
 }
 
+bool System::pauseForLock() {
+    if (pausesLeft_ == 0) {
+        return false;
+    }
+    --pausesLeft_;
+    pause();
+    return true;
+}
+
 Error lockPatiently(System& system, Handle file, bool exclusive) {
-    for (int pauses = 0;; ++pauses) {
+    for (;;) {
         const Error error = system.lock(file, exclusive);
-        if (error.kind != ErrorKind::Busy || pauses == kLockSeconds * 1000 / kLockPauseMs) {
+        if (error.kind != ErrorKind::Busy || !system.pauseForLock()) {
             return error;
         }
-        system.pause();
     }
 }
 

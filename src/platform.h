@@ -155,6 +155,11 @@ struct Existing {
     Metadata keep;             // what the new file takes
 };
 
+// How long a run waits, in all, for locks that another run holds, in pauses
+// of kLockPauseMs.
+inline constexpr int kLockSeconds = 10;
+inline constexpr int kLockPauseMs = 20;
+
 // The primitives a run reads its source and writes its destination with.
 // Each is one system call, or a few that belong together; none decides what
 // to do when it fails, and each fails with an Error.
@@ -207,8 +212,10 @@ class System {
     // file is closed; Busy when another holds one that excludes it. A file
     // system that has no locks counts as locked.
     virtual Error lock(Handle file, bool exclusive) = 0;
-    // Waits kLockPauseMs before a busy lock is tried again.
-    virtual void pause();
+    // Waits kLockPauseMs before a busy lock is tried again; false, without
+    // waiting, once the run has waited kLockSeconds in all, whatever it
+    // waited for.
+    bool pauseForLock();
     // Writes where the file stands; `written` tells how much reached the
     // file, also when the rest failed.
     virtual Error write(Handle file, std::string_view bytes, std::size_t& written) = 0;
@@ -242,6 +249,13 @@ class System {
     virtual void releaseSignals() = 0;
 
     virtual std::string reason(const Error& error) const { return systemReason(error); }
+
+  protected:
+    // The wait itself.
+    virtual void pause();
+
+  private:
+    int pausesLeft_ = kLockSeconds * 1000 / kLockPauseMs;
 };
 
 // Holds back the signals that end a run while it lives: they then take
@@ -277,12 +291,8 @@ class Closing {
     Handle file_;
 };
 
-// How long a lock that another run holds is waited for, in pauses of kLockPauseMs.
-inline constexpr int kLockSeconds = 10;
-inline constexpr int kLockPauseMs = 20;
-
-// Locks `file` (see System::lock), waiting up to kLockSeconds for another run
-// that holds it: Busy when another still held it then.
+// Locks `file` (see System::lock), waiting for another run that holds it as
+// long as System::pauseForLock() lets it: Busy when another still held it.
 Error lockPatiently(System& system, Handle file, bool exclusive);
 
 // The running system's primitives, for the composition root alone (run()).

@@ -199,13 +199,16 @@ void copyAttributes(const fs::path& from, int to) {
 
 // A closed standard descriptor would be the number of the next file opened,
 // and a message meant for it would land in that file: each is kept open,
-// on the null device if need be.
-void keepStandardDescriptors() {
+// on the null device if need be. Returns those that were closed, a bit each.
+unsigned keepStandardDescriptors() {
+    unsigned closed = 0;
     for (int descriptor = 0; descriptor <= 2; ++descriptor) {
         if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
+            closed |= 1u << descriptor;
             (void)::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY); // the lowest free
         }
     }
+    return closed;
 }
 
 // The kernel's protected_symlinks rule, whatever the system's setting: a
@@ -227,8 +230,7 @@ bool mayFollow(const fs::path& link, const struct stat& st) {
 
 class LinuxSystem final : public System {
   public:
-    LinuxSystem() {
-        keepStandardDescriptors();
+    LinuxSystem() : closedAtStart_(keepStandardDescriptors()) {
         // A closed pipe or a file-size limit then fails the write, which is reported.
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
@@ -328,7 +330,11 @@ class LinuxSystem final : public System {
         return {};
     }
 
+    // A standard descriptor that was closed is as closed as it was.
     Error useDescriptor(int descriptor, Handle& out) override {
+        if (descriptor <= 2 && ((closedAtStart_ >> descriptor) & 1u) != 0) {
+            return errorOf(EBADF);
+        }
         const int flags = ::fcntl(descriptor, F_GETFL);
         struct stat st {};
         if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
@@ -544,6 +550,7 @@ class LinuxSystem final : public System {
 
   private:
     sigset_t before_{};
+    unsigned closedAtStart_ = 0; // standard descriptors, a bit each
 };
 
 } // namespace

@@ -82,13 +82,18 @@ void sayDropped(const std::filesystem::path& fin, const std::filesystem::path& f
         quoted(fout));
 }
 
-// A source of S2 or S3 records alone is not converted into nothing.
-int sayNothingToConvert(std::FILE* out, const std::filesystem::path& fin) {
+// A source with no record to convert, but S2 or S3 records or lines that
+// are no records, is not converted into nothing.
+int sayNothingToConvert(std::FILE* out, const std::filesystem::path& fin, const Counts& counts) {
     say(out, "No data!", kFailed);
     if (switches().verbose) {
         writeErrorLine("quorvex: " + quoted(fin) +
-                       " holds S2 or S3 records but no S1 record to convert"
-                       " (an S2 image, or a file converted already)");
+                       (counts.droppedS2 + counts.droppedS3 != 0
+                            ? " holds S2 or S3 records but no S1 record to convert"
+                              " (an S2 image, or a file converted already)"
+                            : " holds no S1 record to convert, and lines that are no S-records"
+                              " (another kind of file or text, or lines ended by a carriage"
+                              " return alone)"));
     }
     return kFailed;
 }
@@ -130,7 +135,7 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
     } // the source is no longer read: unmapped
     if (counts && counts->nothingToConvert) {
         sayReports(fin, reports);
-        return sayNothingToConvert(out, fin); // the destination is left as it was
+        return sayNothingToConvert(out, fin, *counts); // the destination is left as it was
     }
     if (!counts || !dest.commit()) {
         return sayFailure(out, dest.outOfMemory() ? kNoMemory : "File Write Error", kFailed,

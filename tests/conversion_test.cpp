@@ -179,6 +179,9 @@ TEST(ConvertBytes, DroppedRecordsAndNothingToConvert) {
         {"S1031234B6\n" + s2 + "S3090000010000010203EF\n", 1, 1, false, "mixed: S1 data converted"},
         {"X1031234B6\n" + s2, 1, 0, false, "any '1' piece is data, as converted"},
         {manyS9 + "S1031234B6\n" + s2, 1, 0, false, "the data record after a full chunk"},
+        {"hello\nS9030000FC\n", 0, 0, true, "a line of another kind, and no data record"},
+        {" \t\r\nS0030000FC\n", 0, 0, false, "a blank line is no line of another kind"},
+        {"S0" + std::string(600, '0') + "\n", 0, 0, true, "longer than any record: no data"},
     };
     for (const auto& c : cases) {
         const Conversion got = convertBytes(c.source);

@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, FailurePoints, ::testing::Values(
     Row{"ReplaceSync", Start::Replace, kLongOld, Op::Sync, 1, false, kLongOld, "write 'fw.s37'"},
     Row{"ReplaceRename", Start::Replace, kLongOld, Op::Replace, 1, false, kLongOld, "replace 'fw.s37'"},
     // In place: the growth is written first and cut back when it fails.
-    Row{"InPlaceNotOpened", Start::InPlace, kShortOld, Op::OpenFile, 1, false, kShortOld, "open 'fw.s37' for writing"},
+    Row{"InPlaceNotOpened", Start::InPlace, kShortOld, Op::OpenFile, 1, false, kShortOld, "open 'fw.s37' for reading and writing"},
     Row{"InPlaceSize", Start::InPlace, kShortOld, Op::Size, 1, false, kShortOld, "write 'fw.s37'"},
     Row{"InPlaceGrowth", Start::InPlace, kShortOld, Op::Write, 1, false, kShortOld, "write 'fw.s37'"},
     Row{"InPlaceOverlap", Start::InPlace, kShortOld, Op::Write, 2, false, kShortOld, "write 'fw.s37'"},

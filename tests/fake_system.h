@@ -70,7 +70,7 @@ class FakeSystem final : public System {
     Error openFile(const Folder& in, const std::filesystem::path& file, bool forReading,
                    Handle& out) override;
     Error lock(Handle file, bool exclusive) override;
-    void pause() override { ++pauses; }
+
     // Writes where the file stands (at its end after opening); a failing
     // write leaves the first half of its bytes written, a full disk takes
     // no byte past the file's end, and none takes more than `room`.
@@ -92,6 +92,9 @@ class FakeSystem final : public System {
     void releaseSignals() override { signalsHeld = false; }
     // The kind's name: there are no system codes here.
     std::string reason(const Error& error) const override;
+
+  protected:
+    void pause() override { ++pauses; }
 
   private:
     struct Open {
