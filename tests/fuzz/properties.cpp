@@ -402,6 +402,12 @@ std::string checkConversion(std::string_view source) {
     if (!splitRecords(result.output, records)) {
         return "the output is not a sequence of records ending in CR LF";
     }
+    const Model model = modelOf(source);
+    if (result.counts.nothingToConvert) { // taken for a source of another kind
+        const bool data = std::any_of(model.records.begin(), model.records.end(),
+                                      [](const Expected& record) { return record.type == '3'; });
+        return data || !records.empty() ? "refused with a data record, or records written" : "";
+    }
     if (records.size() != result.counts.written) {
         return std::to_string(records.size()) + " records written, " +
                std::to_string(result.counts.written) + " counted";
@@ -409,7 +415,6 @@ std::string checkConversion(std::string_view source) {
     if (result.counts.written > result.counts.lines) {
         return "more records written than lines read";
     }
-    const Model model = modelOf(source);
     if (result.counts.lines != model.lines || records.size() != model.records.size()) {
         return "counted " + std::to_string(result.counts.written) + "/" +
                std::to_string(result.counts.lines) + " lines, the reading rules give " +
