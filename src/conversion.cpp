@@ -177,13 +177,22 @@ struct OtherLine {
 };
 
 // Counts `content`, a line the plain path did not take, in `counts` if it
-// is an S2 or S3 record, or no record at all.
-void countUnconverted(std::string_view content, Counts& counts) {
-    const bool mark = content.size() >= 2 && (content[0] == 'S' || content[0] == 's');
-    if (mark && content[1] >= '0' && content[1] <= '9' && content.size() <= kMaxRecordLine) {
-        counts.droppedS2 += content[1] == '2' ? 1 : 0;
-        counts.droppedS3 += content[1] == '3' ? 1 : 0;
-    } else if (content.find_first_not_of(" \t\r") != std::string_view::npos) {
+// is an S2 or S3 record, or, `converted` to no record, no record at all;
+// carriage returns, wherever they stand, are no part of it.
+void countUnconverted(std::string_view content, bool converted, Counts& counts) {
+    char head[2] = {};
+    std::size_t size = 0;
+    for (const char ch : content) {
+        if (ch != '\r' && size < 2) {
+            head[size] = ch;
+        }
+        size += ch != '\r' ? 1 : 0;
+    }
+    const bool mark = size >= 2 && (head[0] == 'S' || head[0] == 's');
+    if (mark && head[1] >= '0' && head[1] <= '9' && size <= kMaxRecordLine) {
+        counts.droppedS2 += head[1] == '2' ? 1 : 0;
+        counts.droppedS3 += head[1] == '3' ? 1 : 0;
+    } else if (!converted && content.find_first_not_of(" \t\r") != std::string_view::npos) {
         ++counts.noRecords;
     }
 }
@@ -200,13 +209,14 @@ OtherLine convertOtherLine(const char* at, const char* end, Writer& out, Checker
         content.remove_suffix(1);
     }
     check.otherLine(content);
-    countUnconverted(content, counts);
+    const std::uint64_t before = out.written();
     std::size_t size = content.size();
     if (std::memchr(content.data(), '\r', size) == nullptr) {
         convertLine(content, out);
     } else {
         size = convertStrippedLine(content, out);
     }
+    countUnconverted(content, out.written() != before, counts);
     return {lf == nullptr ? end : stop + 1, getLineNum(size, lf != nullptr)};
 }
 
