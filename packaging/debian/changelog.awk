@@ -39,7 +39,9 @@ function close_entry() {
     }
     version = $2
     gsub(/[][]/, "", version)
-    command = "date -u -R -d " $4
+    # Late on its day, a minute earlier for each older entry: releases made
+    # on one day stay in order, as Debian wants every entry newer than the next.
+    command = "date -u -R -d '" $4 " 23:59 UTC - " (entries + 0) " minutes'"
     command | getline date
     close(command)
     if (entries++) {
