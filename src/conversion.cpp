@@ -176,19 +176,19 @@ struct OtherLine {
     std::uint64_t pieces;
 };
 
-// Counts `content`, a line the plain path did not take, in `counts` if it
-// is an S2 or S3 record, or, `converted` to no record, no record at all;
-// carriage returns, wherever they stand, are no part of it.
-void countUnconverted(std::string_view content, bool converted, Counts& counts) {
+// Counts `content`, a line the plain path did not take, of `size` characters
+// without carriage returns, in `counts` if it is an S2 or S3 record, or,
+// `converted` to no record, no record at all; its mark and type are read
+// with carriage returns dropped, as the conversion reads them.
+void countUnconverted(std::string_view content, std::size_t size, bool converted, Counts& counts) {
     char head[2] = {};
-    std::size_t size = 0;
-    for (const char ch : content) {
-        if (ch != '\r' && size < 2) {
-            head[size] = ch;
+    std::size_t got = 0;
+    for (std::size_t at = 0; at < content.size() && got < 2; ++at) {
+        if (content[at] != '\r') {
+            head[got++] = content[at];
         }
-        size += ch != '\r' ? 1 : 0;
     }
-    const bool mark = size >= 2 && (head[0] == 'S' || head[0] == 's');
+    const bool mark = got == 2 && (head[0] == 'S' || head[0] == 's');
     if (mark && head[1] >= '0' && head[1] <= '9' && size <= kMaxRecordLine) {
         counts.droppedS2 += head[1] == '2' ? 1 : 0;
         counts.droppedS3 += head[1] == '3' ? 1 : 0;
@@ -200,8 +200,8 @@ void countUnconverted(std::string_view content, bool converted, Counts& counts) 
 // Converts a line the plain path did not take, the general way, and counts
 // it in `counts` if it is no record to convert.
 template <class Checker>
-OtherLine convertOtherLine(const char* at, const char* end, Writer& out, Checker& check,
-                           Counts& counts) {
+[[gnu::noinline]] OtherLine convertOtherLine(const char* at, const char* end, Writer& out,
+                                             Checker& check, Counts& counts) {
     const void* lf = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
     const char* const stop = lf == nullptr ? end : static_cast<const char*>(lf);
     std::string_view content(at, static_cast<std::size_t>(stop - at));
@@ -216,7 +216,7 @@ OtherLine convertOtherLine(const char* at, const char* end, Writer& out, Checker
     } else {
         size = convertStrippedLine(content, out);
     }
-    countUnconverted(content, out.written() != before, counts);
+    countUnconverted(content, size, out.written() != before, counts);
     return {lf == nullptr ? end : stop + 1, getLineNum(size, lf != nullptr)};
 }
 
