@@ -8,10 +8,6 @@
 namespace quorvex {
 namespace {
 
-bool isHex(char ch) {
-    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
-}
-
 // High bit set in each byte of `w` that is no hex digit, eight at once.
 std::uint64_t notHexBytes(std::uint64_t w) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
@@ -34,32 +30,10 @@ std::size_t firstNotHex(std::string_view text, std::size_t at) {
             break;
         }
     }
-    while (at < text.size() && isHex(text[at])) {
+    while (at < text.size() && isHexDigit(text[at])) {
         ++at;
     }
     return at;
-}
-
-bool isMark(char ch) {
-    return ch == 'S' || ch == 's';
-}
-
-unsigned byteAt(std::string_view text, std::size_t at) {
-    return 16u * digitValue(text[at]) + digitValue(text[at + 1]);
-}
-
-std::string hex2(unsigned byte) {
-    constexpr char digits[] = "0123456789ABCDEF";
-    return {digits[(byte >> 4) & 0xF], digits[byte & 0xF]};
-}
-
-// A character as the report shows it: 'G', or byte 0x00 when it does not print.
-std::string shown(char ch) {
-    const auto code = static_cast<unsigned char>(ch);
-    if (code > 0x20 && code < 0x7F) {
-        return "'" + std::string(1, ch) + "'";
-    }
-    return "byte 0x" + hex2(code);
 }
 
 Problem withField(Problem problem, std::string_view field) {
@@ -70,7 +44,7 @@ Problem withField(Problem problem, std::string_view field) {
 // The rules of a record's text, whatever its type: `text` holds the first
 // characters (at least kMaxRecordLine) of a line of `size` characters.
 std::optional<Problem> formProblem(std::string_view text, std::size_t size) {
-    if (size < 6) {
+    if (size < kShortestRecord) {
         return Problem{Fault::tooShort};
     }
     if (!isMark(text[0])) {
@@ -98,14 +72,9 @@ std::optional<Problem> formProblem(std::string_view text, std::size_t size) {
     return std::nullopt;
 }
 
-bool isRecordLine(std::string_view text) {
-    return text.size() >= 2 && isMark(text[0]) && text[1] >= '0' && text[1] <= '9';
-}
-
-// A line that holds nothing but spaces and tabs; `text` is its head, and one
-// longer than that is taken as holding more.
-bool isBlank(std::string_view text, std::size_t size) {
-    return size <= kMaxRecordLine && text.find_first_not_of(" \t") == std::string_view::npos;
+// Whether a record's count field is 03: an address and a checksum, no data.
+bool countIsThree(std::string_view text) {
+    return text[2] == '0' && text[3] == '3';
 }
 
 Problem notRecord(std::string_view text) {
@@ -113,56 +82,20 @@ Problem notRecord(std::string_view text) {
                            : Problem{Fault::notRecord, text[0], 1};
 }
 
-std::string hexAddress(std::size_t address) {
-    return (address > 0xFFFF ? hex2(static_cast<unsigned>(address >> 16) & 0xFu).substr(1) : "") +
-           hex2(static_cast<unsigned>(address >> 8) & 0xFFu) +
-           hex2(static_cast<unsigned>(address) & 0xFFu);
-}
-
-std::string plural(std::uint64_t count, const char* what) {
-    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
-}
-
 } // namespace
 
-LineShape shapeOf(std::string_view line) {
-    LineShape shape;
-    if (line.find('\r') == std::string_view::npos) { // the common case, taken whole
-        shape.head.assign(line.substr(0, kMaxRecordLine + 1));
-        shape.size = line.size();
-        for (std::size_t at = 1; at < line.size() && !shape.selected; at += kPiece) {
-            shape.selected = line[at] == '1' || line[at] == '9';
-        }
-        return shape;
-    }
-    std::size_t at = 0; // position in the line without carriage returns
-    for (const char ch : line) {
-        if (ch == '\r') {
-            continue;
-        }
-        if (at <= kMaxRecordLine) {
-            shape.head += ch;
-        }
-        if (at % kPiece == 1 && (ch == '1' || ch == '9')) {
-            shape.selected = true;
-        }
-        ++at;
-    }
-    shape.size = at;
-    return shape;
-}
-
-std::optional<Problem> lineProblem(const LineShape& line) {
+std::optional<Problem> lineProblem(const Line& line) {
     const std::string_view text = line.head;
     const std::size_t size = line.size;
-    const bool dropped = size >= 2 && isMark(text[0]) && (text[1] == '2' || text[1] == '3');
+    const bool dropped =
+        line.kind == LineKind::Record && (line.type() == '2' || line.type() == '3');
     if (!line.selected) {
         return dropped ? std::optional<Problem>(Problem{Fault::dropped, text[1]}) : std::nullopt;
     }
     if (size > kMaxRecordLine) {
         return Problem{Fault::tooLong};
     }
-    if (text[1] != '1' && text[1] != '9') {
+    if (!isSelectedType(text[1])) {
         // Only a last piece of at most three characters is selected, and skipped.
         return dropped ? Problem{Fault::dropped, text[1]} : Problem{Fault::tooShort};
     }
@@ -173,83 +106,6 @@ std::optional<Problem> lineProblem(const LineShape& line) {
         return Problem{Fault::longS9};
     }
     return std::nullopt;
-}
-
-namespace {
-
-// The reasons of the rules on the file as a whole.
-std::string describeFileRule(const Problem& problem) {
-    const std::string field = problem.field;
-    switch (problem.fault) {
-    case Fault::notRecord:
-        return "not a record: " + (problem.column == 1 ? "it starts with " + shown(problem.ch)
-                                                       : std::string("no type digit after the S"));
-    case Fault::lowerMark:
-        return "a lower-case 's' mark, which other tools may not read";
-    case Fault::foreignType:
-        return std::string("an S") + problem.ch + " record, which an S1/S9 file does not hold";
-    case Fault::emptyS1:
-        return "an S1 record without data";
-    case Fault::lateHeader:
-        return "an S0 header that is not the first record";
-    case Fault::headerAddress:
-        return "an S0 header at address " + field + ", not 0000";
-    case Fault::countField:
-        return "an S5 record whose count is " + field + ", not 03";
-    case Fault::countValue:
-        return "the S5 record counts " + field + " (" + std::to_string(problem.said) +
-               ") S1 records, but " + std::to_string(problem.other) + " come before it";
-    case Fault::secondS9:
-        return "a second S9 record (the first is on line " + std::to_string(problem.other) + ")";
-    case Fault::afterS9:
-        return "a record after the S9 on line " + std::to_string(problem.other);
-    case Fault::s9Data:
-        return "an S9 record that carries data: the count says " + field + ", not 03";
-    case Fault::overlap:
-        return "gives address " + hexAddress(problem.column) + " the byte " + hex2(problem.said) +
-               ", which line " + std::to_string(problem.other) + " gave as " + hex2(problem.found);
-    case Fault::afterCtrlZ:
-        return "data after the Ctrl-Z, which is never read (" + shown(problem.ch) + " first)";
-    case Fault::noS9:
-        return "no S9 record at the end: the file may be cut short";
-    default:
-        return {};
-    }
-}
-
-} // namespace
-
-std::string describe(const Problem& problem) {
-    switch (problem.fault) {
-    case Fault::tooShort:
-        return "too short to be a record (skipped)";
-    case Fault::tooLong:
-        return "longer than any record";
-    case Fault::badMark:
-        return "starts with " + shown(problem.ch) + ", not S";
-    case Fault::notHex:
-        return shown(problem.ch) + " in column " + std::to_string(problem.column) +
-               " is no hex digit";
-    case Fault::oddDigits:
-        return "an odd number of hex digits";
-    case Fault::countDiffers:
-        return "the count says " + std::string(problem.field) + " (" +
-               plural(problem.said, "byte") + ") but the line holds " +
-               plural(problem.found, "byte");
-    case Fault::countTooSmall:
-        return "the count says " + std::string(problem.field) + " (" +
-               plural(problem.said, "byte") + "), too few for an address and a checksum";
-    case Fault::checksum:
-        return "the checksum is " + hex2(problem.said) + " but the bytes give " +
-               hex2(problem.found);
-    case Fault::longS9:
-        return "an S9 record longer than " + std::to_string(kPiece) +
-               " characters, cut short by the conversion";
-    case Fault::dropped:
-        return std::string("an S") + problem.ch + " record: its data is dropped";
-    default:
-        return describeFileRule(problem);
-    }
 }
 
 bool soundPlainLine(std::string_view line, std::string_view record) {
@@ -269,20 +125,6 @@ void LineReports::add(std::uint64_t line, const Problem& problem) {
         shown_.push_back({line, problem});
     }
     ++total_;
-}
-
-std::vector<std::string> LineReports::text(const std::string& name) const {
-    std::vector<std::string> lines;
-    for (const Entry& entry : shown_) {
-        lines.push_back("quorvex: " + name + " line " + std::to_string(entry.line) + ": " +
-                        describe(entry.problem));
-    }
-    const std::uint64_t more = total_ - shown_.size();
-    if (more != 0) {
-        lines.push_back("quorvex: " + name + ": " + std::to_string(more) +
-                        (more == 1 ? " more line" : " more lines") + " not shown");
-    }
-    return lines;
 }
 
 namespace {
@@ -371,13 +213,13 @@ bool ByteMap::take(std::uint64_t line, std::string_view record, bool shown, Prob
     for (std::size_t done = 0; done < size;) { // a part in each page
         const std::size_t at = (address + done) & 0xFFu;
         const std::size_t part = std::min(size - done, 256 - at);
-        const std::string_view digits = record.substr(8 + 2 * done, 2 * part);
+        const std::string_view digits(record.data() + 8 + 2 * done, 2 * part);
         Page& bytes = page((address + done) >> 8);
         const std::size_t differs = found ? part : bytes.firstDiffering(at, digits.data(), part);
         if (differs < part) {
             found = true;
             if (shown) {
-                problem.column = address + done + differs;
+                problem.address = address + done + differs;
                 problem.said = byteAt(digits, 2 * differs);
                 problem.found = byteAt(std::string_view(bytes.digits, 512), 2 * (at + differs));
                 problem.other = bytes.owner[at + differs];
@@ -389,35 +231,45 @@ bool ByteMap::take(std::uint64_t line, std::string_view record, bool shown, Prob
     return found;
 }
 
-void SourceCheck::soundLine(std::uint64_t number, std::string_view line) {
+void Check::plainLine(const Line& line, std::string_view record) {
+    if (soundPlainLine(line.raw, record)) {
+        soundLine(line);
+    } else {
+        this->line(line);
+    }
+}
+
+// A sound S1 or S9 record the plain fast path took.
+void Check::soundLine(const Line& line) {
     // Nearly every line of a file: an S1 record of data where it belongs.
-    if (line[0] == 'S' && line[1] == '1' && s9Line_ == 0 && line.compare(2, 2, "03") != 0) {
+    const std::string_view text = line.raw;
+    if (text[0] == 'S' && text[1] == '1' && s9Line_ == 0 && !countIsThree(text)) {
         ++records_;
         ++s1Records_;
-        if (bytes_.take(number, line, !reports_.full(), overlap_)) {
-            reports_.add(number, overlap_);
+        if (bytes_.take(line.number, text, !reports_.full(), overlap_)) {
+            reports_.add(line.number, overlap_);
         }
         return;
     }
-    record(number, line, line.size(), Known::sound);
+    record(line, Known::sound);
 }
 
-void SourceCheck::line(std::uint64_t number, std::string_view content) {
-    const LineShape shape = shapeOf(content);
-    const auto problem = lineProblem(shape);
+void Check::line(const Line& line) {
+    const auto problem = lineProblem(line);
     if (problem) {
-        reports_.add(number, *problem);
+        reports_.add(line.number, *problem);
     }
-    record(number, shape.head, shape.size, problem ? Known::reported : Known::nothing);
+    record(line, problem ? Known::reported : Known::nothing);
 }
 
 // Checks a line against the rules of the file, unless it is reported for a
 // reason of its own, and counts it. `known` tells what is known of its form.
-void SourceCheck::record(std::uint64_t number, std::string_view text, std::size_t size,
-                         Known known) {
-    if (!isRecordLine(text)) {
-        if (known == Known::nothing && !isBlank(text, size)) {
-            reports_.add(number, notRecord(text));
+void Check::record(const Line& line, Known known) {
+    const std::string_view text = line.head;
+    const std::size_t size = line.size;
+    if (line.kind != LineKind::Record) {
+        if (known == Known::nothing && line.kind == LineKind::Other) {
+            reports_.add(line.number, notRecord(text));
         }
         return;
     }
@@ -431,19 +283,20 @@ void SourceCheck::record(std::uint64_t number, std::string_view text, std::size_
             problem = placeProblem(text);
         }
         if (sound && text[1] == '1') {
-            if (bytes_.take(number, text.substr(0, size), !reports_.full(), overlap_) && !problem) {
+            if (bytes_.take(line.number, text.substr(0, size), !reports_.full(), overlap_) &&
+                !problem) {
                 problem = overlap_;
             }
         }
         if (problem) {
-            reports_.add(number, *problem);
+            reports_.add(line.number, *problem);
         }
     }
-    count(number, text[1]);
+    count(line.number, text[1]);
 }
 
 // What is wrong with where a well-formed record stands, or with its type.
-std::optional<Problem> SourceCheck::placeProblem(std::string_view text) const {
+std::optional<Problem> Check::placeProblem(std::string_view text) const {
     const char type = text[1];
     if (s9Line_ != 0) {
         return Problem{type == '9' ? Fault::secondS9 : Fault::afterS9, 0, 0, 0, 0, s9Line_};
@@ -467,7 +320,7 @@ std::optional<Problem> SourceCheck::placeProblem(std::string_view text) const {
                    : std::optional(withField(Problem{Fault::headerAddress}, text.substr(4, 4)));
     case '5': {
         const unsigned value = byteAt(text, 4) * 256u + byteAt(text, 6);
-        if (count != "03") {
+        if (!countIsThree(text)) {
             return withField(Problem{Fault::countField}, count);
         }
         return value == s1Records_
@@ -476,16 +329,16 @@ std::optional<Problem> SourceCheck::placeProblem(std::string_view text) const {
                                              text.substr(4, 4)));
     }
     case '1':
-        return count == "03" ? std::optional(Problem{Fault::emptyS1}) : std::nullopt;
+        return countIsThree(text) ? std::optional(Problem{Fault::emptyS1}) : std::nullopt;
     case '9':
-        return count == "03" ? std::nullopt
-                             : std::optional(withField(Problem{Fault::s9Data}, count));
+        return countIsThree(text) ? std::nullopt
+                                  : std::optional(withField(Problem{Fault::s9Data}, count));
     default:
         return std::nullopt;
     }
 }
 
-void SourceCheck::count(std::uint64_t number, char type) {
+void Check::count(std::uint64_t number, char type) {
     ++records_;
     s1Records_ += type == '1' ? 1 : 0;
     if (type == '9' && s9Line_ == 0) {
@@ -493,18 +346,46 @@ void SourceCheck::count(std::uint64_t number, char type) {
     }
 }
 
-void SourceCheck::finish(std::string_view text, std::uint64_t next, std::string_view rest) {
-    // The Ctrl-Z stands on the last line, or on the line after a last line feed.
-    const std::uint64_t ctrlZLine = text.empty() || text.back() == '\n' ? next : next - 1;
+void Check::finish(const LineReader& reader, std::string_view rest) {
     const std::size_t stray = rest.find_first_not_of(std::string_view("\x1A\r\n\0 \t", 6));
     if (stray != std::string_view::npos) {
-        reports_.add(ctrlZLine, Problem{Fault::afterCtrlZ, rest[stray]});
+        reports_.add(reader.endLine(), Problem{Fault::afterCtrlZ, rest[stray]});
     }
     if (s1Records_ != 0 && s9Line_ == 0) {
-        const std::size_t last = text.find_last_not_of('\r');
-        const bool open = last != std::string_view::npos && text[last] != '\n';
-        reports_.add(open ? ctrlZLine + 1 : ctrlZLine, Problem{Fault::noS9});
+        reports_.add(reader.lineAfterLast(), Problem{Fault::noS9});
     }
+}
+
+namespace {
+
+// What checkText() does with the lines: the check alone, the plain fast
+// path's widening made only to judge the line.
+class CheckOnly {
+  public:
+    CheckOnly(Check& check, LineReader& reader) : check_(check), reader_(reader) {}
+    bool stopped() const { return false; }
+    LineReader& reader() { return reader_; }
+    void emptyLines(std::uint64_t /*count*/) {}
+    PlainLine tryPlain(std::string_view rest) { return convertPlainLine(rest, record_); }
+    void plainLine(const Line& line, const PlainLine& plain) {
+        check_.plainLine(line, std::string_view(record_, plain.written));
+    }
+    void line(const Line& line) { check_.line(line); }
+
+  private:
+    Check& check_;
+    LineReader& reader_;
+    char record_[convertRoom(kPiece)] = {};
+};
+
+} // namespace
+
+void checkText(std::string_view text, LineReports& reports, std::string_view rest) {
+    Check check(reports);
+    LineReader reader(text);
+    CheckOnly visit(check, reader);
+    reader.readAll(visit);
+    check.finish(reader, rest);
 }
 
 } // namespace quorvex

@@ -5,6 +5,8 @@
 // itself is never changed by it.
 #pragma once
 
+#include "lines.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,17 +16,6 @@
 #include <vector>
 
 namespace quorvex {
-
-// What the check needs of one line, carriage returns dropped and without its
-// line feed: its length, its first kMaxRecordLine + 1 characters, and
-// whether any of its 511-character pieces has '1' or '9' as second character.
-struct LineShape {
-    std::string head;
-    std::size_t size = 0;
-    bool selected = false;
-};
-// `line` may hold carriage returns; they are dropped.
-LineShape shapeOf(std::string_view line);
 
 enum class Fault {
     tooShort,      // selected but shorter than 6 characters: skipped
@@ -54,21 +45,21 @@ enum class Fault {
     noS9,          // no S9 in a file of S1 records
 };
 
+// What is wrong with a line: the fault and what its reason names.
 struct Problem {
     Fault fault;
-    char ch = 0; // the character at fault (notHex, badMark), or the type of a dropped record
-    std::size_t column = 0;  // 1-based, for notHex and notRecord; the address, for overlap
+    char ch = 0; // the character at fault (notHex, badMark, notRecord, afterCtrlZ), or a type
+    std::size_t column = 0;  // 1-based: where the fault stands, for notHex and notRecord
     unsigned said = 0;       // the count, or the checksum, the line gives
     unsigned found = 0;      // the bytes the line holds, or the checksum they give
     std::uint64_t other = 0; // an earlier line the reason names
     char field[5] = {};      // the count or address as the file shows it
+    std::size_t address = 0; // the address given another value (overlap)
 };
 
-// What is wrong with a line, or nothing when it is not to be reported.
-std::optional<Problem> lineProblem(const LineShape& line);
-
-// The reason as the report shows it: "the checksum is 2A but the bytes give 2B".
-std::string describe(const Problem& problem);
+// What is wrong with a line, judged by itself, or nothing when it is not to
+// be reported for a reason of its own.
+std::optional<Problem> lineProblem(const Line& line);
 
 // True when `line`, a line the plain fast path converted (no line end, only
 // hex digits after the type), is a sound record: mark S, a count of at least
@@ -95,11 +86,6 @@ class LineReports {
     // True when no more lines are shown in full: only counted.
     bool full() const { return shown_.size() == kShown; }
     const std::vector<Entry>& shown() const { return shown_; }
-
-    // The lines for standard error, `name` being the source as quoted():
-    // "quorvex: 'fw.s19' line 7: REASON" each, then, when more were found,
-    // "quorvex: 'fw.s19': 12 more lines not shown".
-    std::vector<std::string> text(const std::string& name) const;
 
   private:
     std::vector<Entry> shown_;
@@ -134,24 +120,26 @@ class ByteMap {
     std::unique_ptr<Page> pages_[kPages];
 };
 
-// The checks of a whole source, line after line in order: each line's own
-// reason if it has one, else the first rule of the file as a whole it breaks.
-class SourceCheck {
+// The checks of a whole source, line after line in order, as the reader
+// gives them: each line's own reason if it has one, else the first rule of
+// the file as a whole that it breaks.
+class Check {
   public:
-    explicit SourceCheck(LineReports& reports) : reports_(reports) {}
+    explicit Check(LineReports& reports) : reports_(reports) {}
 
-    // Line `number`, which the plain fast path found a sound S1 or S9 record.
-    void soundLine(std::uint64_t number, std::string_view line);
-    // Any other line, without its line feed; carriage returns are dropped.
-    void line(std::uint64_t number, std::string_view content);
-    // After the last line: `text` is the source as converted, `next` the
-    // number its next line would have, and `rest` the bytes from the first
-    // Ctrl-Z on (empty when there is none).
-    void finish(std::string_view text, std::uint64_t next, std::string_view rest);
+    // A line the plain fast path took: `record` is its widening, whose
+    // checksum gives the line's own. Only an unsound one needs the full check.
+    void plainLine(const Line& line, std::string_view record);
+    // Any other line.
+    void line(const Line& line);
+    // After the last line, which `reader` has read; `rest` is what the
+    // source holds from its first Ctrl-Z on (empty when there is none).
+    void finish(const LineReader& reader, std::string_view rest);
 
   private:
     enum class Known { nothing, reported, sound };
-    void record(std::uint64_t number, std::string_view text, std::size_t size, Known known);
+    void soundLine(const Line& line);
+    void record(const Line& line, Known known);
     std::optional<Problem> placeProblem(std::string_view text) const;
     void count(std::uint64_t number, char type);
 
@@ -162,5 +150,9 @@ class SourceCheck {
     std::uint64_t s1Records_ = 0;     // of them S1
     std::uint64_t s9Line_ = 0;        // the first S9's line, 0 before it
 };
+
+// Only the check: the lines of a source text (cut at its Ctrl-Z, `rest`
+// being what follows) that are to be reported, before anything is written.
+void checkText(std::string_view text, LineReports& reports, std::string_view rest = {});
 
 } // namespace quorvex

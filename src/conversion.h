@@ -1,25 +1,36 @@
-// The conversion of a whole source text, independent of files: the DOS text
-// reading rules, the cutting into line pieces and the writing of records.
+// The conversion of a whole source text, independent of files: the records
+// of the lines the reader gives, in 64 KiB chunks to a sink; and, before
+// that, whether there is anything to convert at all.
 #pragma once
 
 #include "sink.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace quorvex {
 
 class LineReports;
 
-// The first Ctrl-Z ends the source's data: the number of bytes before it in
-// `bytes`, or all of them. Whatever follows a Ctrl-Z is never read.
-std::size_t dataLength(std::string_view bytes);
+// What a source holds, for the decision whether to convert it, made before
+// anything is written.
+struct Survey {
+    enum class Verdict {
+        NoLine,           // nothing but carriage returns, or nothing at all
+        NothingToConvert, // S2 or S3 records, or lines that are no records,
+                          // and not one data record: a source of another
+                          // kind (an S2 image, a file converted already,
+                          // another kind of file or text)
+        Converts,         // a data record, or records and blank lines alone
+    };
+    Verdict verdict = Verdict::NoLine;
+    bool droppedRecords = false; // of NothingToConvert: S2 or S3 records among its lines
+};
 
-// True when a source text holds a line at all: any byte but a carriage return.
-bool holdsData(std::string_view text);
+// Reads the source text (cut at its Ctrl-Z) as the conversion does, as far
+// as it takes to know whether it converts: up to the first data record.
+Survey survey(std::string_view text);
 
 struct Counts {
     std::uint64_t lines = 0;   // line pieces read
@@ -28,30 +39,21 @@ struct Counts {
     std::uint64_t droppedS2 = 0;
     std::uint64_t droppedS3 = 0;
     // Lines that are neither blank nor a record's: not S or s and a digit, or
-    // longer than any record.
+    // longer than any record; and that convert to nothing.
     std::uint64_t noRecords = 0;
-    // Such lines or records, and not one data record to convert: nothing was
-    // given to the sink, as the source is taken for one of another kind (an
-    // S2 image, a file converted already, another kind of file or text).
-    bool nothingToConvert = false;
 };
 
-// Reads a source text (cut at its Ctrl-Z) under the text reading rules, with
-// every carriage return dropped, and writes the widened form of every piece
-// whose second character is '1' or '9' to `sink`, each record followed by
-// CR LF; unless nothingToConvert. Returns the counts; nullopt as soon as the
-// sink fails.
+// Reads a source text (cut at its Ctrl-Z) under the text reading rules and
+// writes the widened form of every piece whose second character is '1' or
+// '9' to `sink`, each record followed by CR LF. Returns the counts; nullopt
+// as soon as the sink fails.
 std::optional<Counts> convertText(std::string_view text, Sink& sink);
 
 // The same conversion, which also checks every line on the way and the file
-// as a whole, and adds the reported lines to `reports`, numbered as an editor
-// numbers them; `rest` is what the source holds from its first Ctrl-Z on. The
-// records written are exactly those of convertText().
+// as a whole, and adds the reported lines to `reports`; `rest` is what the
+// source holds from its first Ctrl-Z on. The records written are exactly
+// those of convertText().
 std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports,
                                   std::string_view rest = {});
-
-// Only the check: the lines of a source text (cut at its Ctrl-Z, `rest`
-// being what follows) that are to be reported, before anything is written.
-void checkText(std::string_view text, LineReports& reports, std::string_view rest = {});
 
 } // namespace quorvex

@@ -1,7 +1,5 @@
 #include "destination.h"
 
-#include "explain.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -29,16 +27,14 @@ Destination::~Destination() {
     }
 }
 
-bool Destination::fail(const char* verb, const Error& error, const char* after) {
-    failure_ = Failure{std::string(verb) + " " + quoted(name_) + after, system_.reason(error), ""};
+bool Destination::fail(Step step, const Error& error) {
+    failure_ = Failure{step, name_, system_.reason(error)};
     return false;
 }
 
 // A link that may not be followed may be any of a chain: it is named.
 bool Destination::failFollowing(const Error& error) {
-    failure_ = Failure{"follow " + quoted(target_.file) +
-                           ", another user's link in a sticky folder that anyone may write to",
-                       system_.reason(error), ""};
+    failure_ = Failure{Step::FollowLink, target_.file, system_.reason(error)};
     return false;
 }
 
@@ -102,15 +98,14 @@ bool Destination::write(std::string_view bytes) {
     }
     std::size_t written = 0;
     const Error error = system_.write(handle_, bytes, written);
-    return !error || fail("write", error);
+    return !error || fail(Step::Write, error);
 }
 
 // The old bytes of a file rewritten in place, or the records of a file
 // written directly, did not fit in memory: the file is as it was.
 bool Destination::noMemory() {
     outOfMemory_ = true;
-    failure_ = Failure{"hold the records for " + quoted(name_) + " in memory",
-                       std::generic_category().message(ENOMEM), ""};
+    failure_ = Failure{Step::HoldRecords, name_, std::generic_category().message(ENOMEM)};
     return false;
 }
 
@@ -127,7 +122,7 @@ bool Destination::commit() {
     }
     handle_ = kNoHandle;
     const Error closing = file.close();
-    return ok && (!closing || fail("write", closing));
+    return ok && (!closing || fail(Step::Write, closing));
 }
 
 // A replaced file keeps its metadata; where the temporary file cannot be
@@ -139,7 +134,7 @@ bool Destination::commitTemp() {
     const Error syncing = system_.sync(handle_);
     const Error closing = system_.close(std::exchange(handle_, kNoHandle));
     if (syncing || closing) {
-        return fail("write", syncing ? syncing : closing);
+        return fail(Step::Write, syncing ? syncing : closing);
     }
     if (way_ == Way::Replace && (kept || keep_.links > 1)) {
         return writeDirectly(Error{});
@@ -151,7 +146,7 @@ bool Destination::commitTemp() {
     if (way_ == Way::Replace && error.kind == ErrorKind::RenameRefused) {
         return writeDirectly(error);
     }
-    return fail("replace", error);
+    return fail(Step::Replace, error);
 }
 
 // The file is rewritten in place from the finished temporary file, which
@@ -161,7 +156,7 @@ bool Destination::commitTemp() {
 bool Destination::writeDirectly(const Error& refused) {
     Handle out = kNoHandle;
     if (const Error opening = system_.openFile(Folder{}, target_.file, false, out)) {
-        return refused ? fail("replace", refused) : failOpeningBothWays(opening);
+        return refused ? fail(Step::Replace, refused) : failOpeningBothWays(opening);
     }
     Closing closingOut(system_, out);
     bool ok = false;
@@ -171,7 +166,7 @@ bool Destination::writeDirectly(const Error& refused) {
         ok = noMemory();
     }
     const Error closing = closingOut.close();
-    return ok && (!closing || fail("write", closing));
+    return ok && (!closing || fail(Step::Write, closing));
 }
 
 // Reads the finished temporary file's records.
@@ -182,7 +177,7 @@ bool Destination::readTemp() {
         Closing closing(system_, in);
         error = readAll(in, records_);
     }
-    return !error || fail("write", error);
+    return !error || fail(Step::Write, error);
 }
 
 bool Destination::rewriteFromTemp(Handle out) {
@@ -194,11 +189,11 @@ bool Destination::rewriteFromTemp(Handle out) {
     const Rewritten result =
         temp_.claim() ? overwriteOrUndo(out, old, records_) : Rewritten::Cancelled;
     if (result == Rewritten::Cancelled) { // a signal has removed it, and ends the run
-        return fail("replace", Error{ErrorKind::Cancelled});
+        return fail(Step::Replace, Error{ErrorKind::Cancelled});
     }
     if (result == Rewritten::Incomplete) {
         temp_.keep();
-        failure_.aftermath += "; the complete result is in " + quoted(temp_.name());
+        failure_.completeCopy = temp_.name();
     } else {
         temp_.remove();
     }
@@ -226,16 +221,15 @@ bool Destination::rewrite(Handle file, std::string_view records) {
 // bytes may be written over them.
 bool Destination::prepareRewrite(Handle file, std::uint64_t size, std::string& old) {
     if (const Error error = lockPatiently(system_, file, true)) {
-        fail("lock", error);
+        fail(Step::Lock, error);
         if (error.kind == ErrorKind::Busy) {
-            failure_.reason =
-                "another program kept it locked for " + std::to_string(kLockSeconds) + " seconds";
+            failure_.reason = lockedFor(kLockSeconds);
         }
         return false;
     }
     Error checked = readAll(file, old);
     checked = checked ? checked : system_.roomToOverwrite(file, size);
-    return !checked || fail("write", checked);
+    return !checked || fail(Step::Write, checked);
 }
 
 // The rewrite proper, while signals are held.
@@ -246,11 +240,11 @@ Destination::Rewritten Destination::overwriteOrUndo(Handle file, std::string_vie
     if (!error) {
         return Rewritten::Done;
     }
-    fail("write", error);
+    fail(Step::Write, error);
     if (!undo(file, old, records.size(), changes)) {
         return Rewritten::Undone;
     }
-    failure_.aftermath = quoted(name_) + " is left incomplete";
+    failure_.leftIncomplete = true;
     return Rewritten::Incomplete;
 }
 

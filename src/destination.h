@@ -2,6 +2,7 @@
 // system; the system's part is the primitives of platform.h.
 #pragma once
 
+#include "messages.h"
 #include "platform.h"
 #include "sink.h"
 #include "temp_file.h"
@@ -60,13 +61,11 @@ class Destination : public Sink {
     bool outOfMemory() const { return outOfMemory_; }
 
   private:
-    bool fail(const char* verb, const Error& error, const char* after = "");
-    bool failOpening(const Error& error) { return fail("open", error, " for writing"); }
+    bool fail(Step step, const Error& error);
+    bool failOpening(const Error& error) { return fail(Step::OpenDestination, error); }
     // A file written where it stands is read too: its old bytes are kept to
     // put back should the write fail.
-    bool failOpeningBothWays(const Error& error) {
-        return fail("open", error, " for reading and writing");
-    }
+    bool failOpeningBothWays(const Error& error) { return fail(Step::OpenWhereItStands, error); }
     bool failFollowing(const Error& error);
     bool openFile(const Existing& found);
     bool commitTemp();

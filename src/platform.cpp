@@ -9,16 +9,6 @@ namespace quorvex {
 std::atomic<const PendingFile*> removedOnSignal{nullptr};
 static_assert(decltype(removedOnSignal)::is_always_lock_free, "read by signal handlers");
 
-std::string quotedText(std::string_view text) {
-    std::string shown(text);
-    for (char& ch : shown) {
-        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) {
-            ch = '?';
-        }
-    }
-    return "'" + shown + "'";
-}
-
 void System::pause() {
     std::this_thread::sleep_for(std::chrono::milliseconds(kLockPauseMs));
 }

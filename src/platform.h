@@ -55,14 +55,6 @@ template <std::size_t N> Error errorFrom(std::uint32_t code, const CodeKind (&ki
 // The system's own words for `error`, in the user's language.
 std::string systemReason(const Error& error);
 
-// A step that failed: what was done to which file ("open 'fw.s19' for
-// writing") and the system's words for why; perhaps what that left behind.
-struct Failure {
-    std::string doing;
-    std::string reason;
-    std::string aftermath; // "'fw.s37' is left incomplete ..."
-};
-
 #ifdef _WIN32
 // `name` in the extended form \\?\C:\... (or \\?\UNC\server\...) when its full
 // path, or that of a temporary file beside it, reaches MAX_PATH: the only form
@@ -79,10 +71,6 @@ void writeConsole(std::FILE* out, std::string_view text);
 // `name` as UTF-8 for a message; what cannot be shown (a name that is not
 // valid UTF-16 on Windows) is shown as replacement characters.
 std::string displayName(const std::filesystem::path& name);
-
-// `text` as a message shows it, in single quotes, control characters as '?'
-// so that the message stays one line.
-std::string quotedText(std::string_view text);
 
 // Writes one line of UTF-8 text to standard error.
 void writeErrorLine(std::string_view line);

@@ -1,7 +1,7 @@
 #include "source.h"
 
-#include "conversion.h"
-#include "explain.h"
+#include "lines.h"
+#include "switches.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,11 +12,16 @@ namespace {
 
 constexpr std::size_t kReadStep = std::size_t{64} * 1024;
 
-// What the user is told, if asked, should the mapped file fault.
-std::string cutShort(const std::filesystem::path& name) {
-    std::string line =
-        explanation("read " + quoted(name), "it was cut short, or its device failed, while read");
-    return line.empty() ? line : line + "\n";
+// What the user is told, should the mapped file fault: the message and,
+// if asked for, why.
+FaultTexts faultTexts(const std::filesystem::path& name) {
+    FaultTexts texts{std::string(text(Message::ReadError)) + "\n", ""};
+    if (switches().verbose) {
+        for (const std::string& line : explanation(Failure{Step::ReadSource, name, cutShort()})) {
+            texts.explanation += line + "\n";
+        }
+    }
+    return texts;
 }
 
 } // namespace
@@ -31,14 +36,14 @@ bool SourceText::load(const std::filesystem::path& name, bool withRest, Failure&
     Handle file = kNoHandle;
     std::uint64_t size = 0;
     if (const Error error = system_.openSource(name, file, size)) {
-        why = Failure{"open " + quoted(name) + " for reading", system_.reason(error), ""};
+        why = Failure{Step::OpenSource, name, system_.reason(error)};
         return false;
     }
     const Closing closing(system_, file);
     (void)lockPatiently(system_, file, false); // past the wait it is read all the same
     id_ = system_.id(file);
     if (const Error error = read(name, file, size, withRest)) {
-        why = Failure{"read " + quoted(name), system_.reason(error), ""};
+        why = Failure{Step::ReadSource, name, system_.reason(error)};
         return false;
     }
     return true;
@@ -56,9 +61,7 @@ void SourceText::keepOwnCopy() {
 
 Error SourceText::read(const std::filesystem::path& name, Handle file, std::uint64_t size,
                        bool withRest) {
-    if (size != 0 &&
-        system_.map(file, size, FaultTexts{std::string(kReadError) + "\n", cutShort(name)},
-                    mapped_)) {
+    if (size != 0 && system_.map(file, size, faultTexts(name), mapped_)) {
         length_ = dataLength(mapped_);
         return {};
     }

@@ -2,6 +2,7 @@
 // touched, which is what lets both be the same file.
 #pragma once
 
+#include "messages.h"
 #include "platform.h"
 
 #include <filesystem>
@@ -9,9 +10,6 @@
 #include <string_view>
 
 namespace quorvex {
-
-// Said when the source cannot be opened or read.
-inline constexpr char kReadError[] = "File Read Error";
 
 // The source's bytes up to its first Ctrl-Z: a regular file mapped whole,
 // anything else read once into a buffer that is not zero-filled first, up to

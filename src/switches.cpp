@@ -1,5 +1,6 @@
 #include "switches.h"
 
+#include "messages.h"
 #include "platform.h"
 
 #include <cstdlib>
@@ -30,8 +31,7 @@ bool readSwitch(const char* name) {
     if (const std::optional<bool> on = switchValue(value)) {
         return *on;
     }
-    writeErrorLine(std::string("quorvex: ") + name + "=" + quotedText(value) +
-                   " is none of 1, true, yes, on, 0, false, no, off: taken as on");
+    writeErrorLine(switchTakenAsOn(name, value));
     return true;
 }
 

@@ -32,14 +32,14 @@ enum class Start {
 struct Outcome {
     bool ok;
     std::optional<std::string> target; // what the name holds afterwards, if anything
-    std::string doing;                 // what the failure says was being done
-    std::string aftermath;
+    std::optional<Step> doing;         // what the failure says was being done
+    Failure failure;
 };
 
 // Opens, writes the records chunk by chunk (stopping at a failure, as the run
 // does), commits when all went well, and lets the destination go.
 Outcome runOn(FakeSystem& system) {
-    Outcome outcome{false, std::nullopt, "", ""};
+    Outcome outcome{false, std::nullopt, std::nullopt, Failure{}};
     {
         Destination dest(system, "fw.s37");
         bool ok = dest.open();
@@ -47,8 +47,10 @@ Outcome runOn(FakeSystem& system) {
             ok = ok && dest.write(chunk);
         }
         outcome.ok = ok && dest.commit();
-        outcome.doing = outcome.ok ? "" : dest.failure().doing;
-        outcome.aftermath = dest.failure().aftermath;
+        if (!outcome.ok) {
+            outcome.doing = dest.failure().step;
+        }
+        outcome.failure = dest.failure();
     }
     if (system.files.count("fw.s37") != 0) {
         outcome.target = system.files["fw.s37"];
@@ -81,7 +83,7 @@ struct Row {
     int nth; // at its nth call; 0: none fails
     bool ok;
     std::optional<std::string> target; // what the name holds afterwards
-    const char* doing;
+    std::optional<Step> doing;
 };
 
 void PrintTo(const Row& row, std::ostream* out) {
@@ -104,52 +106,53 @@ TEST_P(FailurePoints, LeaveTheFileWholeAndNoTemporaryFile) {
 }
 
 const auto kNone = std::nullopt;
+const std::optional<Step> kDone; // nothing failed
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Ways, FailurePoints, ::testing::Values(
     // Every way, when nothing fails.
-    Row{"NewFile", Start::New, "", Op::Write, 0, true, kRecords, ""},
-    Row{"Replace", Start::Replace, kLongOld, Op::Write, 0, true, kRecords, ""},
-    Row{"InPlaceGrowing", Start::InPlace, kShortOld, Op::Write, 0, true, kRecords, ""},
-    Row{"InPlaceShrinking", Start::InPlace, kLongOld, Op::Write, 0, true, kRecords, ""},
-    Row{"DirectGrowing", Start::Direct, kShortOld, Op::Write, 0, true, kRecords, ""},
-    Row{"DirectShrinkingDone", Start::Direct, kLongOld, Op::Write, 0, true, kRecords, ""},
+    Row{"NewFile", Start::New, "", Op::Write, 0, true, kRecords, kDone},
+    Row{"Replace", Start::Replace, kLongOld, Op::Write, 0, true, kRecords, kDone},
+    Row{"InPlaceGrowing", Start::InPlace, kShortOld, Op::Write, 0, true, kRecords, kDone},
+    Row{"InPlaceShrinking", Start::InPlace, kLongOld, Op::Write, 0, true, kRecords, kDone},
+    Row{"DirectGrowing", Start::Direct, kShortOld, Op::Write, 0, true, kRecords, kDone},
+    Row{"DirectShrinkingDone", Start::Direct, kLongOld, Op::Write, 0, true, kRecords, kDone},
     // A new file is made whole or not at all.
-    Row{"NewFileNotMade", Start::New, "", Op::Create, 1, false, kNone, "open 'fw.s37' for writing"},
-    Row{"NewFileWrite", Start::New, "", Op::Write, 2, false, kNone, "write 'fw.s37'"},
-    Row{"NewFileSync", Start::New, "", Op::Sync, 1, false, kNone, "write 'fw.s37'"},
-    Row{"NewFileClose", Start::New, "", Op::Close, 1, false, kNone, "write 'fw.s37'"},
-    Row{"NewFileRename", Start::New, "", Op::Replace, 1, false, kNone, "replace 'fw.s37'"},
+    Row{"NewFileNotMade", Start::New, "", Op::Create, 1, false, kNone, Step::OpenDestination},
+    Row{"NewFileWrite", Start::New, "", Op::Write, 2, false, kNone, Step::Write},
+    Row{"NewFileSync", Start::New, "", Op::Sync, 1, false, kNone, Step::Write},
+    Row{"NewFileClose", Start::New, "", Op::Close, 1, false, kNone, Step::Write},
+    Row{"NewFileRename", Start::New, "", Op::Replace, 1, false, kNone, Step::Replace},
     // A replaced file keeps its old content until the rename.
-    Row{"ReplaceWrite", Start::Replace, kLongOld, Op::Write, 3, false, kLongOld, "write 'fw.s37'"},
-    Row{"ReplaceSync", Start::Replace, kLongOld, Op::Sync, 1, false, kLongOld, "write 'fw.s37'"},
-    Row{"ReplaceRename", Start::Replace, kLongOld, Op::Replace, 1, false, kLongOld, "replace 'fw.s37'"},
+    Row{"ReplaceWrite", Start::Replace, kLongOld, Op::Write, 3, false, kLongOld, Step::Write},
+    Row{"ReplaceSync", Start::Replace, kLongOld, Op::Sync, 1, false, kLongOld, Step::Write},
+    Row{"ReplaceRename", Start::Replace, kLongOld, Op::Replace, 1, false, kLongOld, Step::Replace},
     // In place: the growth is written first and cut back when it fails.
-    Row{"InPlaceNotOpened", Start::InPlace, kShortOld, Op::OpenFile, 1, false, kShortOld, "open 'fw.s37' for reading and writing"},
-    Row{"InPlaceSize", Start::InPlace, kShortOld, Op::Size, 1, false, kShortOld, "write 'fw.s37'"},
-    Row{"InPlaceGrowth", Start::InPlace, kShortOld, Op::Write, 1, false, kShortOld, "write 'fw.s37'"},
-    Row{"InPlaceOverlap", Start::InPlace, kShortOld, Op::Write, 2, false, kShortOld, "write 'fw.s37'"},
-    Row{"InPlaceSyncGrown", Start::InPlace, kShortOld, Op::Sync, 1, false, kShortOld, "write 'fw.s37'"},
+    Row{"InPlaceNotOpened", Start::InPlace, kShortOld, Op::OpenFile, 1, false, kShortOld, Step::OpenWhereItStands},
+    Row{"InPlaceSize", Start::InPlace, kShortOld, Op::Size, 1, false, kShortOld, Step::Write},
+    Row{"InPlaceGrowth", Start::InPlace, kShortOld, Op::Write, 1, false, kShortOld, Step::Write},
+    Row{"InPlaceOverlap", Start::InPlace, kShortOld, Op::Write, 2, false, kShortOld, Step::Write},
+    Row{"InPlaceSyncGrown", Start::InPlace, kShortOld, Op::Sync, 1, false, kShortOld, Step::Write},
     // In place over a longer file: what was overwritten is put back, the cut tail too.
-    Row{"ShrinkingOverwrite", Start::InPlace, kLongOld, Op::Write, 1, false, kLongOld, "write 'fw.s37'"},
-    Row{"ShrinkingSync", Start::InPlace, kLongOld, Op::Sync, 1, false, kLongOld, "write 'fw.s37'"},
-    Row{"ShrinkingCut", Start::InPlace, kLongOld, Op::Truncate, 1, false, kLongOld, "write 'fw.s37'"},
-    Row{"ShrinkingSyncAfterCut", Start::InPlace, kLongOld, Op::Sync, 2, false, kLongOld, "write 'fw.s37'"},
-    Row{"InPlaceOldUnread", Start::InPlace, kLongOld, Op::Read, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"ShrinkingOverwrite", Start::InPlace, kLongOld, Op::Write, 1, false, kLongOld, Step::Write},
+    Row{"ShrinkingSync", Start::InPlace, kLongOld, Op::Sync, 1, false, kLongOld, Step::Write},
+    Row{"ShrinkingCut", Start::InPlace, kLongOld, Op::Truncate, 1, false, kLongOld, Step::Write},
+    Row{"ShrinkingSyncAfterCut", Start::InPlace, kLongOld, Op::Sync, 2, false, kLongOld, Step::Write},
+    Row{"InPlaceOldUnread", Start::InPlace, kLongOld, Op::Read, 1, false, kLongOld, Step::Write},
     // Copy on write, the rewrite fails midway and so does putting back what it
     // changed: the file is emptied, which frees its room, and put back whole.
-    Row{"CopyOnWriteGrowing", Start::CopyOnWrite, kShortOld, Op::Write, 0, false, kShortOld, "write 'fw.s37'"},
-    Row{"CopyOnWriteShrinking", Start::CopyOnWrite, kLongOld, Op::Write, 0, false, kLongOld, "write 'fw.s37'"},
-    Row{"InPlaceNotLocked", Start::InPlace, kLongOld, Op::Lock, 1, false, kLongOld, "lock 'fw.s37'"},
+    Row{"CopyOnWriteGrowing", Start::CopyOnWrite, kShortOld, Op::Write, 0, false, kShortOld, Step::Write},
+    Row{"CopyOnWriteShrinking", Start::CopyOnWrite, kLongOld, Op::Write, 0, false, kLongOld, Step::Write},
+    Row{"InPlaceNotLocked", Start::InPlace, kLongOld, Op::Lock, 1, false, kLongOld, Step::Lock},
     // Directly past a held file, under the same rules; the temporary file goes.
     // (Its three writes come first.)
-    Row{"DirectNotOpened", Start::Direct, kLongOld, Op::OpenFile, 1, false, kLongOld, "replace 'fw.s37'"},
-    Row{"DirectTempUnread", Start::Direct, kLongOld, Op::Read, 1, false, kLongOld, "write 'fw.s37'"},
-    Row{"DirectGrowth", Start::Direct, kShortOld, Op::Write, 4, false, kShortOld, "write 'fw.s37'"},
-    Row{"DirectShrinking", Start::Direct, kLongOld, Op::Write, 4, false, kLongOld, "write 'fw.s37'"},
-    Row{"DirectCut", Start::Direct, kLongOld, Op::Truncate, 1, false, kLongOld, "write 'fw.s37'"},
+    Row{"DirectNotOpened", Start::Direct, kLongOld, Op::OpenFile, 1, false, kLongOld, Step::Replace},
+    Row{"DirectTempUnread", Start::Direct, kLongOld, Op::Read, 1, false, kLongOld, Step::Write},
+    Row{"DirectGrowth", Start::Direct, kShortOld, Op::Write, 4, false, kShortOld, Step::Write},
+    Row{"DirectShrinking", Start::Direct, kLongOld, Op::Write, 4, false, kLongOld, Step::Write},
+    Row{"DirectCut", Start::Direct, kLongOld, Op::Truncate, 1, false, kLongOld, Step::Write},
     // A device is written as it goes.
-    Row{"DeviceWrite", Start::Device, "", Op::Write, 1, false, kNone, "write 'fw.s37'"}
+    Row{"DeviceWrite", Start::Device, "", Op::Write, 1, false, kNone, Step::Write}
 ), [](const ::testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
 // clang-format on
 
@@ -160,15 +163,16 @@ TEST(Destination, AFileLeftIncompleteIsSaidAndItsRecordsKept) {
         system.failAt(Op::Write, start == Start::Direct ? 4 : 1, true); // past the temporary file
         const Outcome outcome = runOn(system);
         EXPECT_FALSE(outcome.ok);
+        const std::vector<std::string> said = explanation(outcome.failure);
+        ASSERT_EQ(said.size(), 2u);
         if (start == Start::InPlace) {
-            EXPECT_EQ(outcome.aftermath, "'fw.s37' is left incomplete");
+            EXPECT_EQ(said[1], "quorvex: 'fw.s37' is left incomplete");
             EXPECT_EQ(system.temps(), 0);
         } else {
             ASSERT_EQ(system.temps(), 1);
             const auto& [temp, records] = *system.files.begin(); // '.' sorts first
-            EXPECT_EQ(outcome.aftermath,
-                      "'fw.s37' is left incomplete; the complete result is in '" +
-                          (std::filesystem::path(".") / temp).string() + "'");
+            EXPECT_EQ(said[1], "quorvex: 'fw.s37' is left incomplete; the complete result is in '" +
+                                   (std::filesystem::path(".") / temp).string() + "'");
             EXPECT_EQ(records, kRecords);
         }
     }
@@ -183,7 +187,7 @@ TEST(Destination, AFullDiskRewritesAFileInPlaceOrFails) {
     system.fullDisk = true;
     const Outcome grown = runOn(system);
     EXPECT_EQ(grown.target, kShortOld) << "no room to grow: the file stays as it was";
-    EXPECT_EQ(grown.doing, "write 'fw.s37'");
+    EXPECT_EQ(grown.doing, Step::Write);
 
     system = set(Start::New, "");
     system.fullDisk = true;
@@ -230,7 +234,7 @@ TEST(Destination, RecordsThatDoNotFitInMemoryLeaveTheFileAsItWas) {
     system.noMemory = true; // reading the finished temporary file back
     const Outcome outcome = runOn(system);
     EXPECT_EQ(outcome.target, kLongOld);
-    EXPECT_EQ(outcome.doing, "hold the records for 'fw.s37' in memory");
+    EXPECT_EQ(outcome.doing, Step::HoldRecords);
     EXPECT_EQ(system.openFiles(), 0) << "a file was left open";
     EXPECT_EQ(system.temps(), 0);
 }
@@ -250,8 +254,7 @@ TEST(Destination, AnEmptyNameIsRefusedUntouched) {
     FakeSystem system;
     Destination dest(system, "");
     EXPECT_FALSE(dest.open());
-    EXPECT_EQ(dest.failure().doing, "open '' for writing");
-    EXPECT_EQ(dest.failure().reason, "not found");
+    EXPECT_EQ(explanation(dest.failure())[0], "quorvex: cannot open '' for writing: not found");
     EXPECT_TRUE(system.files.empty());
 }
 

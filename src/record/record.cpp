@@ -21,10 +21,6 @@ constexpr bool isLineEnd(unsigned ch) {
     return ch == '\n' || ch == '\r';
 }
 
-constexpr bool isHex(unsigned ch) {
-    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
-}
-
 // Indexed by a pair of characters, first | second << 8: the byte the pair
 // stands for, plus kLineEndFlag if either is a line feed or carriage return
 // and kNotHexFlag if either is no hex digit. One look-up a pair keeps the
@@ -43,7 +39,8 @@ constexpr std::array<std::uint32_t, 65536> makePairTable() {
     std::uint32_t flags[256] = {};
     for (unsigned ch = 0; ch < 256; ++ch) {
         digits[ch] = kDigit[ch];
-        flags[ch] = (isLineEnd(ch) ? kLineEndFlag : 0) | (isHex(ch) ? 0 : kNotHexFlag);
+        flags[ch] = (isLineEnd(ch) ? kLineEndFlag : 0) |
+                    (isHexDigit(static_cast<char>(ch)) ? 0 : kNotHexFlag);
     }
     std::uint32_t* entry = table.data();
     for (unsigned second = 0; second < 256; ++second) {
@@ -136,12 +133,6 @@ std::uint8_t complement(unsigned sum) {
     return static_cast<std::uint8_t>(0xFFu - (sum & 0xFFu));
 }
 
-char* putHex2(char* out, unsigned byte) {
-    out[0] = kHex[(byte >> 4) & 0xF];
-    out[1] = kHex[byte & 0xF];
-    return out + 2;
-}
-
 char* copy(char* out, std::string_view from) {
     std::memcpy(out, from.data(), from.size());
     return out + from.size();
@@ -175,6 +166,16 @@ std::uint8_t digitValue(char ch) {
     return value(ch);
 }
 
+unsigned byteAt(std::string_view digits, std::size_t at) {
+    return pairAt(digits.data() + at) & 0xFFu;
+}
+
+char* putHex2(char* out, unsigned byte) {
+    out[0] = kHex[(byte >> 4) & 0xF];
+    out[1] = kHex[byte & 0xF];
+    return out + 2;
+}
+
 std::uint8_t calcSum(std::string_view str) {
     return complement(str.size() > 2 ? pairSum(str.substr(2)) : 0);
 }
@@ -182,7 +183,7 @@ std::uint8_t calcSum(std::string_view str) {
 std::size_t convert(std::string_view str, char* result) {
     str = withoutLineFeed(str);
     const std::size_t size = str.size();
-    if (size < 6) {
+    if (size < kShortestRecord) {
         return 0;
     }
     const auto count = static_cast<unsigned>(((size - 4) / 2 + 2) & 0xFF);
@@ -198,7 +199,10 @@ std::size_t convert(std::string_view str, char* result) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
 [[gnu::always_inline]] PlainLine convertPlainLine(std::string_view text, char* result) {
-    if (text.size() < 4 || (text[1] != '1' && text[1] != '9')) {
+    if (text.size() < 4 || !isSelectedType(text[1])) {
+        return {};
+    }
+    if (!isSelectedType(text[1])) {
         return {};
     }
     const char* const in = text.data();

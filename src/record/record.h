@@ -19,6 +19,30 @@ inline constexpr std::size_t kPiece = 511;
 // length of the first record it writes (250 data bytes behind count FF).
 inline constexpr std::size_t kMaxRecordLine = 514;
 
+// The shortest record text: mark, type, count and checksum. A selected
+// piece shorter than this is skipped.
+inline constexpr std::size_t kShortestRecord = 6;
+
+// The conversion takes a line piece whose second character is '1' (an S1
+// record, written as S3) or '9' (S9, written as S7); every other is dropped.
+constexpr bool isSelectedType(char type) {
+    return type == '1' || type == '9';
+}
+
+// The mark that begins a record: 'S', or 's' as some tools write it.
+constexpr bool isMark(char ch) {
+    return ch == 'S' || ch == 's';
+}
+
+// A record line begins with a mark and a type digit.
+constexpr bool isRecordStart(char mark, char type) {
+    return isMark(mark) && type >= '0' && type <= '9';
+}
+
+constexpr bool isHexDigit(char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
+}
+
 // Room convert() needs in `result` for a record text of `size` characters.
 constexpr std::size_t convertRoom(std::size_t size) {
     return size + 5;
@@ -34,6 +58,13 @@ std::uint8_t calcSum(std::string_view str);
 // Value of one hex digit character: upper-cased (a-z only), then ch - 48 below
 // 'A' and ch - 55 from 'A' on, modulo 256. '0'-'9', 'A'-'F', 'a'-'f' give 0-15.
 std::uint8_t digitValue(char ch);
+
+// The byte a pair of digits stands for, from position `at` of `digits`:
+// (16 * digitValue(high) + digitValue(low)) modulo 256.
+unsigned byteAt(std::string_view digits, std::size_t at);
+
+// Writes `byte` as two upper-case hex digits; returns the position after them.
+char* putHex2(char* out, unsigned byte);
 
 // Widens one record text (a trailing line feed is ignored): position 0 is
 // copied, type '1' becomes '3' and anything else '7', the count is derived

@@ -2,6 +2,7 @@
 
 #include "check.h"
 #include "convert_bytes.h"
+#include "messages.h"
 #include "record/record.h"
 
 #include <algorithm>
@@ -113,8 +114,7 @@ struct FileModel {
 // Whether a line breaks a rule of the file as a whole; counts the record lines.
 bool breaksFileRule(std::string_view line, std::uint64_t number, FileModel& file) {
     if (line.size() < 2 || (line[0] != 'S' && line[0] != 's') || line[1] < '0' || line[1] > '9') {
-        return line.size() > kLongestRecord ||
-               line.find_first_not_of(" \t") != std::string_view::npos;
+        return line.find_first_not_of(" \t") != std::string_view::npos; // not blank
     }
     const char type = line[1];
     const bool sound = soundForm(line);
@@ -287,7 +287,7 @@ std::string compareReports(std::string_view source, const Conversion& plain, con
     const std::size_t wanted = std::min(model.reported.size(), LineReports::kShown);
     bool same = reports.total() == model.reported.size() && shown.size() == wanted;
     for (std::size_t i = 0; same && i < wanted; ++i) {
-        same = shown[i].line == model.reported[i] && !describe(shown[i].problem).empty();
+        same = shown[i].line == model.reported[i] && !reason(shown[i].problem).empty();
     }
     if (!same) {
         std::string got;
@@ -403,10 +403,13 @@ std::string checkConversion(std::string_view source) {
         return "the output is not a sequence of records ending in CR LF";
     }
     const Model model = modelOf(source);
-    if (result.counts.nothingToConvert) { // taken for a source of another kind
-        const bool data = std::any_of(model.records.begin(), model.records.end(),
-                                      [](const Expected& record) { return record.type == '3'; });
-        return data || !records.empty() ? "refused with a data record, or records written" : "";
+    const bool data = std::any_of(model.records.begin(), model.records.end(),
+                                  [](const Expected& record) { return record.type == '3'; });
+    if (result.verdict != Survey::Verdict::Converts && data) {
+        return "a source with a data record refused";
+    }
+    if ((result.verdict == Survey::Verdict::NoLine) != (model.lines == 0)) {
+        return "said to hold no line, or not, against the reading rules";
     }
     if (records.size() != result.counts.written) {
         return std::to_string(records.size()) + " records written, " +
