@@ -154,7 +154,7 @@ template <class Visit> void LineReader::readAll(Visit& visit) {
             line.size = size;
             line.lineFeed = true;
             line.selected = true;
-            line.kind = LineKind::Record;
+            line.kind = isMark(at[0]) ? LineKind::Record : LineKind::Other; // the mark is not read
             at += plain.consumed;
             visit.plainLine(line, plain);
             ++number_; // kept in memory: the plain loop needs its registers
