@@ -33,13 +33,13 @@ mkdir -p dist build/release-stage
 stage=$root/build/release-stage
 
 # build NAME LINKER-FLAGS [CMAKE ARGUMENTS...]: a Release build of the tool
-# alone, without the clone's path in it (quoted: it may hold spaces),
-# installed into the stage as NAME/.
+# alone, warnings as errors, without the clone's path in it (quoted: it may
+# hold spaces), installed into the stage as NAME/.
 # The linker strips it: strip would stamp a Windows program with a time.
 build() {
     local name=$1 linker_flags=$2
     shift 2
-    cmake -S . -B "build/release-$name" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    cmake -S . -B "build/release-$name" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUORVEX_WERROR=ON \
         -DCMAKE_CXX_FLAGS="\"-ffile-prefix-map=$root=.\"" -DCMAKE_EXE_LINKER_FLAGS="$linker_flags" \
         "$@" >/dev/null
     cmake --build "build/release-$name" -j "$jobs" >/dev/null
