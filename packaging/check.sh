@@ -73,7 +73,10 @@ for target in "${linux_targets[@]}"; do
         complain "$name.tar.gz: an entry is not root's or not dated as the commit"
 done
 zip=$dist/$(zip_name) folder=$(zip_folder)
-unzip -Z1 "$zip" | listing "the zip" "$folder"/{quorvex.exe,README.md,LICENSE,CHANGELOG.md,THIRD-PARTY-NOTICES}
+unzip -Z1 "$zip" | listing "the zip" \
+    "$folder"/{quorvex.exe,quorvex.html,README.md,LICENSE,CHANGELOG.md,THIRD-PARTY-NOTICES}
+unzip -p "$zip" "$folder/quorvex.html" | grep -q 'CHECKING THE SOURCE' ||
+    complain "the zip's quorvex.html is not the manual page"
 # The PE header's time stamp (at offset 8 of the header that offset 60 names).
 exe=$tmp/quorvex.exe
 unzip -p "$zip" "$folder/quorvex.exe" >"$exe"
@@ -95,6 +98,9 @@ for target in "${linux_targets[@]}"; do
     for field in Section Priority Installed-Size Description; do
         [ -n "$(dpkg-deb -f "$deb" "$field")" ] || complain "$arch.deb: no $field"
     done
+    # The static program names the sources of the C library and the GCC runtime.
+    dpkg-deb -f "$deb" Built-Using | grep -Eqx '[a-z0-9.+-]+ \(= [^)]+\)(, [a-z0-9.+-]+ \(= [^)]+\))+' ||
+        complain "$arch.deb: Built-Using does not name the libraries' sources: $(dpkg-deb -f "$deb" Built-Using)"
     [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 2 ] ||
         complain "$arch.deb: the description has no paragraph below its synopsis"
 done

@@ -10,7 +10,7 @@
 # every date is the last commit's (SOURCE_DATE_EPOCH), paths are mapped out of
 # the binaries, and archives are sorted with fixed owners.
 # Needs: cmake, g++, g++-aarch64-linux-gnu, g++-mingw-w64-x86-64-posix, zip,
-# dpkg-deb, git.
+# dpkg-deb, git, mandoc.
 # usage: packaging/release.sh     (from anywhere in a clone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,13 +33,13 @@ mkdir -p dist build/release-stage
 stage=$root/build/release-stage
 
 # build NAME LINKER-FLAGS [CMAKE ARGUMENTS...]: a Release build of the tool
-# alone, without the clone's path in it (quoted: it may hold spaces),
-# installed into the stage as NAME/.
+# alone, warnings as errors, without the clone's path in it (quoted: it may
+# hold spaces), installed into the stage as NAME/.
 # The linker strips it: strip would stamp a Windows program with a time.
 build() {
     local name=$1 linker_flags=$2
     shift 2
-    cmake -S . -B "build/release-$name" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    cmake -S . -B "build/release-$name" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUORVEX_WERROR=ON \
         -DCMAKE_CXX_FLAGS="\"-ffile-prefix-map=$root=.\"" -DCMAKE_EXE_LINKER_FLAGS="$linker_flags" \
         "$@" >/dev/null
     cmake --build "build/release-$name" -j "$jobs" >/dev/null
@@ -78,18 +78,35 @@ for target in "${linux_targets[@]}"; do
     tarball "$name" "$name"
 done
 
-# Windows zip: quorvex-V/ with the program and the documents, no folders
-# beneath; zip stores local times, hence TZ=UTC.
+# Windows zip: quorvex-V/ with the program, the documents and the manual page
+# as HTML, no folders beneath; zip stores local times, hence TZ=UTC.
 folder=$stage/zip/$(zip_folder)
 mkdir -p "$folder"
 cp "$stage/windows-x64/bin/quorvex.exe" "$stage/windows-x64/share/doc/quorvex/"* "$folder/"
+mandoc -Thtml build/release-windows-x64/quorvex.1 >"$folder/quorvex.html"
 settle "$stage/zip"
 (cd "$stage/zip" && find "$(zip_folder)" -type f | sort | zip -q -X -D -9 "$root/dist/$(zip_name)" -@)
 
+# built_using BUILD: the Debian source packages, with their versions, of the
+# libraries that the build's compiler linked into the static program, as a
+# Built-Using field wants them: "gcc-12 (= 12.2.0-14), glibc (= 2.36-9)".
+# The files are those that g++ -static links; a cross compiler's come from
+# the cross toolchain's packages. Any file not found stops the release.
+built_using() {
+    local compiler file path
+    compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$1"/CMakeFiles/*/CMakeCXXCompiler.cmake)
+    for file in crt1.o libc.a libm.a crtbeginT.o libgcc.a libgcc_eh.a libstdc++.a; do
+        path=$(realpath "$("$compiler" -print-file-name="$file")") && dpkg -S "$path" || exit 1
+    done | sed 's/: .*//' | sort -u | xargs dpkg-query -W -f='${source:Package} (= ${source:Version})\n' |
+        sort -u | paste -sd, | sed 's/,/, /g'
+}
+
 # Debian packages, built by hand: the binary of the tarball, the manual page
-# and changelog compressed, the licence as a machine-readable copyright file.
-debian() { # debian ARCH FROM: a .deb for Debian's ARCH from the stage's FROM/
-    local arch=$1 from=$stage/$2 tree=$stage/deb-$1
+# and changelog compressed, the licences as a machine-readable copyright file.
+debian() { # debian ARCH FROM BUILD: a .deb for Debian's ARCH from the stage's FROM/
+    local arch=$1 from=$stage/$2 tree=$stage/deb-$1 using copyright
+    using=$(built_using "$3")
+    copyright=$(sed -n 's/^Copyright (c) //p' LICENSE)
     local doc=$tree/usr/share/doc/quorvex
     mkdir -p "$tree/DEBIAN" "$tree/usr/bin" "$tree/usr/share/man/man1" "$doc" \
         "$tree/usr/share/lintian/overrides"
@@ -101,16 +118,18 @@ debian() { # debian ARCH FROM: a .deb for Debian's ARCH from the stage's FROM/
         gzip -9n >"$doc/changelog.gz"
     {
         printf '%s\n' 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
-            'Upstream-Name: quorvex' '' 'Files: *' \
-            "Copyright: $(sed -n 's/^Copyright (c) //p' LICENSE)" 'License: Expat'
+            'Upstream-Name: quorvex' '' 'Files: *' "Copyright: $copyright" 'License: Expat'
         # The licence text of LICENSE, from its first paragraph, as a field's lines.
         sed -n '/^Permission/,$p' LICENSE | sed 's/^$/./; s/^/ /'
+        # The static program, which holds parts of the C and C++ runtimes too.
+        echo && sed "s/@COPYRIGHT@/$copyright/" packaging/debian/copyright-libraries
     } >"$doc/copyright"
     cp packaging/debian/lintian-overrides "$tree/usr/share/lintian/overrides/quorvex"
     local size
     size=$(find "$tree/usr" -type f -printf '%s\n' | awk '{ k += int(($1 + 1023) / 1024) } END { print k }')
     sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@INSTALLED_SIZE@/$size/" \
-        -e "s|@MAINTAINER@|$maintainer|" packaging/debian/control >"$tree/DEBIAN/control"
+        -e "s|@MAINTAINER@|$maintainer|" -e "s/@BUILT_USING@/$using/" packaging/debian/control \
+        >"$tree/DEBIAN/control"
     (cd "$tree" && find usr -type f | sort | xargs md5sum >DEBIAN/md5sums)
     chmod -R u=rwX,go=rX "$tree"
     settle "$tree"
@@ -118,7 +137,7 @@ debian() { # debian ARCH FROM: a .deb for Debian's ARCH from the stage's FROM/
 }
 for target in "${linux_targets[@]}"; do
     read -r arch debian_arch _ <<<"$target"
-    debian "$debian_arch" "$(tarball_name "$arch")"
+    debian "$debian_arch" "$(tarball_name "$arch")" "build/release-linux-$arch"
 done
 
 (cd dist && sha256sum -- *.zip *.tar.gz *.deb >SHA256SUMS)

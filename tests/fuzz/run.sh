@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Runs each fuzz target for SECONDS on a working copy of its stored inputs,
-# and prints what it did. A finding fails the run; libFuzzer leaves the input
-# in WORK/findings/, to be kept as a named file in regressions/TARGET/.
-# usage: run.sh SECONDS WORK FUZZER...    (a fuzzer's name is fuzz_TARGET)
+# Runs each fuzz target for QUORVEX_FUZZ_SECONDS (30 unless set) on a working
+# copy of its stored inputs, and prints what it did. A finding fails the run;
+# libFuzzer leaves the input in WORK/findings/, to be kept as a named file in
+# regressions/TARGET/.
+# usage: [QUORVEX_FUZZ_SECONDS=N] run.sh WORK FUZZER...   (a fuzzer's name is fuzz_TARGET)
 set -uo pipefail
-seconds=$1
-work=$2
-shift 2
+seconds=${QUORVEX_FUZZ_SECONDS:-30}
+# libFuzzer takes 0 for no limit at all.
+[[ $seconds =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: QUORVEX_FUZZ_SECONDS='$seconds' is no number of seconds" >&2; exit 1; }
+work=$1
+shift
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
 for fuzzer in "$@"; do
