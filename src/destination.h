@@ -1,5 +1,5 @@
-// The destination of a run and the rules for writing it, the same on every
-// system; the system's part is the primitives of platform.h.
+// The destination of a run: which way it is written, and the commit that
+// makes the records its content, the same on every system.
 #pragma once
 
 #include "messages.h"
@@ -7,11 +7,9 @@
 #include "sink.h"
 #include "temp_file.h"
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace quorvex {
 
@@ -21,7 +19,7 @@ enum class Way {
     Device,     // anything that exists and is no file (a device, a pipe), directly
     NewFile,    // a file made beside the name, then renamed to it
     Replace,    // the same over an existing file, whose metadata it keeps
-    InPlace,    // an existing file in a folder that takes no new file, rewritten where it stands
+    Rewrite,    // an existing file whose folder takes no new file, rewritten where it stands
 };
 
 // A regular file (or a missing one) is replaced atomically: the records go to
@@ -30,12 +28,13 @@ enum class Way {
 // replacement would lose something (the file's owner or group, which the
 // runner cannot give it; its other hard links) or the rename is refused
 // while the file may be written (another program holds it open), the file is
-// written directly from the finished temporary file. A file whose folder
-// takes no new file is rewritten in place, once every record is made.
-// Destroying an uncommitted destination removes its temporary file.
+// written directly from the finished temporary file, as a Rewrite
+// (rewrite.h). A file whose folder takes no new file is rewritten where it
+// stands, once every record is made. Destroying an uncommitted destination
+// removes its temporary file.
 class Destination : public Sink {
   public:
-    Destination(System& system, std::filesystem::path name);
+    Destination(System& system, std::filesystem::path name, LockWait& wait);
     ~Destination() override;
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
@@ -46,8 +45,8 @@ class Destination : public Sink {
     // Whether the bytes written go at once into the file `source` is open on,
     // which the caller must then no longer read from that file.
     bool writesInto(const FileId& source);
-    // Takes the bytes; those of a file rewritten in place wait in memory for
-    // commit() (throwing std::bad_alloc when there is no room).
+    // Takes the bytes; those of a file rewritten where it stands wait in
+    // memory for commit() (throwing std::bad_alloc when there is no room).
     bool write(std::string_view bytes) override;
     // Makes the written bytes the destination's content; false on failure, in
     // which case a replaced file keeps its old content, unless writing it
@@ -63,41 +62,21 @@ class Destination : public Sink {
   private:
     bool fail(Step step, const Error& error);
     bool failOpening(const Error& error) { return fail(Step::OpenDestination, error); }
-    // A file written where it stands is read too: its old bytes are kept to
-    // put back should the write fail.
-    bool failOpeningBothWays(const Error& error) { return fail(Step::OpenWhereItStands, error); }
-    bool failFollowing(const Error& error);
     bool openFile(const Existing& found);
-    bool commitTemp();
     bool noMemory();
+    bool commitTemp();
     bool writeDirectly(const Error& refused);
-    bool readTemp();
-    bool rewriteFromTemp(Handle out);
-    bool rewrite(Handle file, std::string_view records);
-    // How a rewrite in place ended.
-    enum class Rewritten { Done, Undone, Incomplete, Cancelled };
-    bool prepareRewrite(Handle file, std::uint64_t size, std::string& old);
-    Rewritten overwriteOrUndo(Handle file, std::string_view old, std::string_view records);
-    // What a rewrite changed of the old bytes.
-    struct Changes {
-        std::uint64_t start = 0; // the first bytes, overwritten
-        bool cut = false;        // all past the records' end
-    };
-    Error overwrite(Handle file, std::uint64_t present, std::string_view records, Changes& changes);
-    Error undo(Handle file, std::string_view old, std::uint64_t end, const Changes& changes);
-    Error putBackWhole(Handle file, std::string_view old);
-    Error writeInSteps(Handle file, std::uint64_t offset, std::string_view bytes,
-                       std::uint64_t& written);
-    Error readAll(Handle file, std::string& into);
+    bool rewrite(Handle file, bool fromTemp);
 
     System& system_;
+    LockWait& wait_;
     std::filesystem::path name_; // as given
     Target target_;
     Way way_ = Way::Device;
     Handle handle_ = kNoHandle;
     TempFile temp_;
     Metadata keep_;
-    std::string records_; // all of them, when rewritten in place
+    std::string records_; // all of them, when written where the file stands
     Failure failure_;
     bool outOfMemory_ = false;
 };

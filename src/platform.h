@@ -143,10 +143,11 @@ struct Existing {
     Metadata keep;             // what the new file takes
 };
 
-// How long a run waits, in all, for locks that another run holds, in pauses
-// of kLockPauseMs.
-inline constexpr int kLockSeconds = 10;
-inline constexpr int kLockPauseMs = 20;
+// What a file's disk offers a rewrite where it stands.
+struct Space {
+    bool copiesOnWrite = false; // even an overwrite takes room (btrfs)
+    std::uint64_t free = 0;     // bytes the runner may still take, as the disk counts them
+};
 
 // The primitives a run reads its source and writes its destination with.
 // Each is one system call, or a few that belong together; none decides what
@@ -200,10 +201,6 @@ class System {
     // file is closed; Busy when another holds one that excludes it. A file
     // system that has no locks counts as locked.
     virtual Error lock(Handle file, bool exclusive) = 0;
-    // Waits kLockPauseMs before a busy lock is tried again; false, without
-    // waiting, once the run has waited kLockSeconds in all, whatever it
-    // waited for.
-    bool pauseForLock();
     // Writes where the file stands; `written` tells how much reached the
     // file, also when the rest failed.
     virtual Error write(Handle file, std::string_view bytes, std::size_t& written) = 0;
@@ -212,10 +209,12 @@ class System {
     virtual Error read(Handle file, char* into, std::size_t size, std::size_t& got) = 0;
     virtual Error size(Handle file, std::uint64_t& bytes) = 0;
     virtual Error truncate(Handle file, std::uint64_t bytes) = 0;
-    // Whether `bytes` may be written over a file's old bytes: a file system
-    // that copies on write needs room even for that, and as much again to
-    // put the old bytes back.
-    virtual Error roomToOverwrite(Handle file, std::uint64_t bytes) = 0;
+    // What the disk that holds `file` offers.
+    virtual Error space(Handle file, Space& out) = 0;
+    // Sets `bytes` of room aside for `file` from `offset` on, without
+    // changing its size: NoRoom where the disk or a quota has less. A file
+    // system that cannot set room aside says Other.
+    virtual Error reserve(Handle file, std::uint64_t offset, std::uint64_t bytes) = 0;
     // Makes what was written durable.
     virtual Error sync(Handle file) = 0;
     virtual Error close(Handle file) = 0;
@@ -236,14 +235,10 @@ class System {
     virtual void holdSignals() = 0;
     virtual void releaseSignals() = 0;
 
+    // Waits `milliseconds`.
+    virtual void pause(int milliseconds);
+
     virtual std::string reason(const Error& error) const { return systemReason(error); }
-
-  protected:
-    // The wait itself.
-    virtual void pause();
-
-  private:
-    int pausesLeft_ = kLockSeconds * 1000 / kLockPauseMs;
 };
 
 // Holds back the signals that end a run while it lives: they then take
@@ -279,9 +274,30 @@ class Closing {
     Handle file_;
 };
 
+// Reads all of `file`, from where it stands, into `into`. Throws
+// std::bad_alloc.
+Error readWhole(System& system, Handle file, std::string& into);
+
+// How long a run waits, in all, for locks that another run holds: one
+// budget for the source's lock and the destination's.
+class LockWait {
+  public:
+    static constexpr int kSeconds = 10;
+    static constexpr int kPauseMs = 20;
+
+    explicit LockWait(int seconds = kSeconds) : pausesLeft_(seconds * 1000 / kPauseMs) {}
+    // Waits kPauseMs before a busy lock is tried again; false, without
+    // waiting, once the budget is spent.
+    bool pause(System& system);
+    int seconds() const { return kSeconds; }
+
+  private:
+    int pausesLeft_;
+};
+
 // Locks `file` (see System::lock), waiting for another run that holds it as
-// long as System::pauseForLock() lets it: Busy when another still held it.
-Error lockPatiently(System& system, Handle file, bool exclusive);
+// long as `wait` lets it: Busy when another still held it.
+Error lockPatiently(System& system, Handle file, bool exclusive, LockWait& wait);
 
 // The running system's primitives, for the composition root alone (run()).
 // The first call prepares the process, before any file is opened: a write to a closed pipe or past

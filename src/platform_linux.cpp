@@ -456,34 +456,20 @@ class LinuxSystem final : public System {
         return check(::ftruncate(fd(file), static_cast<off_t>(bytes)) == 0);
     }
 
-    Error roomToOverwrite(Handle file, std::uint64_t bytes) override {
+    Error space(Handle file, Space& out) override {
         constexpr decltype(statfs::f_type) kBtrfs = 0x9123683E;
         struct statfs fs {};
-        if (::fstatfs(fd(file), &fs) != 0 || fs.f_type != kBtrfs) {
-            return {};
-        }
-        const auto room =
-            static_cast<std::uint64_t>(fs.f_bavail) * static_cast<std::uint64_t>(fs.f_bsize);
-        return room / 2 >= bytes ? roomAllowed(file, bytes) : errorOf(ENOSPC);
-    }
-
-    // A quota (a btrfs qgroup) may allow less than the disk's free room, and
-    // at its limit btrfs refuses even to cut a file: the room is set aside
-    // past the file's end, as much again and a margin for the file system's
-    // own records, and given back. Only want of room refuses: where room
-    // cannot be set aside (a file-size limit), the disk's free room is all
-    // there is to go by.
-    Error roomAllowed(Handle file, std::uint64_t bytes) {
-        constexpr std::uint64_t kMargin = std::uint64_t{1} << 20;
-        struct stat st {};
-        if (::fstat(fd(file), &st) != 0) {
+        if (::fstatfs(fd(file), &fs) != 0) {
             return lastError();
         }
-        const auto wanted = static_cast<off_t>(2 * bytes + kMargin);
-        if (::fallocate(fd(file), FALLOC_FL_KEEP_SIZE, st.st_size, wanted) != 0) {
-            return errno == ENOSPC || errno == EDQUOT ? lastError() : Error{};
-        }
-        return check(::ftruncate(fd(file), st.st_size) == 0);
+        out = Space{fs.f_type == kBtrfs, static_cast<std::uint64_t>(fs.f_bavail) *
+                                             static_cast<std::uint64_t>(fs.f_bsize)};
+        return {};
+    }
+
+    Error reserve(Handle file, std::uint64_t offset, std::uint64_t bytes) override {
+        return check(::fallocate(fd(file), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                                 static_cast<off_t>(bytes)) == 0);
     }
 
     Error sync(Handle file) override {

@@ -342,7 +342,15 @@ class WindowsSystem final : public System {
                      ::SetEndOfFile(handleOf(file)) != FALSE);
     }
 
-    Error roomToOverwrite(Handle /*file*/, std::uint64_t /*bytes*/) override { return {}; }
+    // NTFS writes over a file's bytes where they stand.
+    Error space(Handle /*file*/, Space& out) override {
+        out = Space{};
+        return {};
+    }
+
+    Error reserve(Handle /*file*/, std::uint64_t /*offset*/, std::uint64_t /*bytes*/) override {
+        return errorOf(ERROR_NOT_SUPPORTED);
+    }
 
     Error sync(Handle file) override { return check(::FlushFileBuffers(handleOf(file)) != FALSE); }
 

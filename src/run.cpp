@@ -59,7 +59,8 @@ void sayDropped(const std::filesystem::path& fin, const std::filesystem::path& f
 
 int convertFile(System& system, const std::filesystem::path& fin, const std::filesystem::path& fout,
                 std::FILE* out) {
-    Destination dest(system, fout);
+    LockWait wait; // for another run's lock, on the source and the destination alike
+    Destination dest(system, fout, wait);
     std::optional<Counts> counts;
     // QUORVEX_STRICT refuses a source with reported lines; QUORVEX_VERBOSE
     // reports them while converting.
@@ -67,7 +68,7 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
     const bool report = !strict && switches().verbose;
     LineReports reports;
     {
-        SourceText text(system);
+        SourceText text(system, wait);
         Failure why;
         if (!text.load(fin, strict || report, why)) {
             return sayFailure(out, Message::ReadError, why);

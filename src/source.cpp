@@ -40,7 +40,7 @@ bool SourceText::load(const std::filesystem::path& name, bool withRest, Failure&
         return false;
     }
     const Closing closing(system_, file);
-    (void)lockPatiently(system_, file, false); // past the wait it is read all the same
+    (void)lockPatiently(system_, file, false, wait_); // past the wait it is read all the same
     id_ = system_.id(file);
     if (const Error error = read(name, file, size, withRest)) {
         why = Failure{Step::ReadSource, name, system_.reason(error)};

@@ -16,7 +16,8 @@ namespace quorvex {
 // the Ctrl-Z unless what follows it is to be checked too.
 class SourceText {
   public:
-    explicit SourceText(System& system) : system_(system) {}
+    // `wait` is the run's budget for another run's lock.
+    SourceText(System& system, LockWait& wait) : system_(system), wait_(wait) {}
     ~SourceText();
     SourceText(const SourceText&) = delete;
     SourceText& operator=(const SourceText&) = delete;
@@ -47,6 +48,7 @@ class SourceText {
     void grow(std::size_t capacity);
 
     System& system_;
+    LockWait& wait_;
     FileId id_;
     std::string_view mapped_;
     std::unique_ptr<char[]> data_;

@@ -41,7 +41,8 @@ struct Outcome {
 Outcome runOn(FakeSystem& system) {
     Outcome outcome{false, std::nullopt, std::nullopt, Failure{}};
     {
-        Destination dest(system, "fw.s37");
+        LockWait wait;
+        Destination dest(system, "fw.s37", wait);
         bool ok = dest.open();
         for (const std::string& chunk : kChunks) {
             ok = ok && dest.write(chunk);
@@ -191,7 +192,8 @@ TEST(Destination, AFullDiskRewritesAFileInPlaceOrFails) {
 
     system = set(Start::New, "");
     system.fullDisk = true;
-    Destination dest(system, "fw.s37");
+    LockWait wait;
+    Destination dest(system, "fw.s37", wait);
     EXPECT_FALSE(dest.open()) << "no room for a new file";
 }
 
@@ -242,7 +244,8 @@ TEST(Destination, RecordsThatDoNotFitInMemoryLeaveTheFileAsItWas) {
 TEST(Destination, ADeviceIsWrittenAsItIs) {
     FakeSystem system;
     system.files["dev/tty"] = "before";
-    Destination dest(system, "dev/tty");
+    LockWait wait;
+    Destination dest(system, "dev/tty", wait);
     ASSERT_TRUE(dest.open());
     EXPECT_EQ(dest.way(), Way::Device);
     ASSERT_TRUE(dest.write(kRecords));
@@ -252,7 +255,8 @@ TEST(Destination, ADeviceIsWrittenAsItIs) {
 
 TEST(Destination, AnEmptyNameIsRefusedUntouched) {
     FakeSystem system;
-    Destination dest(system, "");
+    LockWait wait;
+    Destination dest(system, "", wait);
     EXPECT_FALSE(dest.open());
     EXPECT_EQ(explanation(dest.failure())[0], "quorvex: cannot open '' for writing: not found");
     EXPECT_TRUE(system.files.empty());
@@ -261,11 +265,12 @@ TEST(Destination, AnEmptyNameIsRefusedUntouched) {
 TEST(Destination, TheWayFollowsWhatStandsUnderTheName) {
     const std::pair<Start, Way> ways[] = {{Start::New, Way::NewFile},
                                           {Start::Replace, Way::Replace},
-                                          {Start::InPlace, Way::InPlace},
+                                          {Start::InPlace, Way::Rewrite},
                                           {Start::Direct, Way::Replace}};
     for (const auto& [setup, way] : ways) {
         FakeSystem system = set(setup, kShortOld);
-        Destination dest(system, "fw.s37");
+        LockWait wait;
+        Destination dest(system, "fw.s37", wait);
         ASSERT_TRUE(dest.open());
         EXPECT_EQ(dest.way(), way);
         EXPECT_EQ(system.files["fw.s37"], setup == Start::New ? "" : kShortOld)

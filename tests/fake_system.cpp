@@ -182,6 +182,15 @@ Error FakeSystem::truncate(Handle file, std::uint64_t bytes) {
     return {};
 }
 
+Error FakeSystem::space(Handle /*file*/, Space& out) {
+    out = Space{room.has_value(), room.value_or(0)};
+    return {};
+}
+
+Error FakeSystem::reserve(Handle /*file*/, std::uint64_t /*offset*/, std::uint64_t bytes) {
+    return room && bytes > *room ? Error{ErrorKind::NoRoom} : Error{};
+}
+
 Error FakeSystem::sync(Handle /*file*/) {
     return fails(Op::Sync) ? kFault : Error{};
 }

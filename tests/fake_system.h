@@ -35,7 +35,7 @@ class FakeSystem final : public System {
     bool mappable = false;                    // sources are mapped, not read
     bool noMemory = false;                    // a read finds no memory for its bytes
     int lockedFor = 0;                        // calls of lock() that find it busy
-    int pauses = 0;                           // of the lock waits, each 20 ms
+    int pauses = 0;                           // of the waits, such as for a lock
     bool pendingWhenLocked = false;           // a signal would still remove the temporary file
     Error ownerKept;                          // what setMetadata() says of owner and group
     std::uint32_t links = 1;                  // names of an existing file
@@ -80,7 +80,9 @@ class FakeSystem final : public System {
     Error read(Handle file, char* into, std::size_t size, std::size_t& got) override;
     Error size(Handle file, std::uint64_t& bytes) override;
     Error truncate(Handle file, std::uint64_t bytes) override;
-    Error roomToOverwrite(Handle /*file*/, std::uint64_t /*bytes*/) override { return {}; }
+    // A disk that copies on write has `room` free, and sets aside no more.
+    Error space(Handle file, Space& out) override;
+    Error reserve(Handle file, std::uint64_t offset, std::uint64_t bytes) override;
     Error sync(Handle file) override;
     Error close(Handle file) override;
     FileId id(Handle file) override;
@@ -93,8 +95,7 @@ class FakeSystem final : public System {
     // The kind's name: there are no system codes here.
     std::string reason(const Error& error) const override;
 
-  protected:
-    void pause() override { ++pauses; }
+    void pause(int /*milliseconds*/) override { ++pauses; }
 
   private:
     struct Open {

@@ -81,7 +81,8 @@ TEST(SourceMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
     const auto before = faultHandler();
     Failure why;
     {
-        SourceText text(nativeSystem());
+        LockWait wait;
+        SourceText text(nativeSystem(), wait);
         ASSERT_TRUE(text.load(name, false, why));
         EXPECT_NE(faultHandler(), before);
         text.keepOwnCopy();
@@ -89,7 +90,8 @@ TEST(SourceMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
         EXPECT_EQ(text.view(), "S9030000FC\n");
     }
     {
-        SourceText text(nativeSystem());
+        LockWait wait;
+        SourceText text(nativeSystem(), wait);
         ASSERT_TRUE(text.load(name, false, why));
     }
     EXPECT_EQ(faultHandler(), before) << "the handler outlived the source";
@@ -152,7 +154,9 @@ TEST(Destination, ReplacingAFileDoesNotOpenItForWriting) {
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, name.c_str(), kWritten), 0);
 
-    Destination dest(nativeSystem(), name);
+    LockWait wait;
+
+    Destination dest(nativeSystem(), name, wait);
     ASSERT_TRUE(dest.open());
     ASSERT_TRUE(dest.write("S70500000000FA\r\n"));
     ASSERT_TRUE(dest.commit());

@@ -48,7 +48,8 @@ TEST(SourceText, ReadsWholeOrSaysWhy) {
         system.failAt(row.op, row.nth);
         Failure why;
         {
-            SourceText source(system);
+            LockWait wait;
+            SourceText source(system, wait);
             EXPECT_EQ(source.load("fw.s19", row.mappable, why), *row.doing == '\0') << row.name;
             EXPECT_EQ(*row.doing == '\0' ? "" : explanation(why)[0].substr(9), row.doing)
                 << row.name;
