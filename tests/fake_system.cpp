@@ -145,7 +145,7 @@ Error FakeSystem::write(Handle file, std::string_view bytes, std::size_t& writte
 
 Error FakeSystem::seek(Handle file, std::uint64_t offset) {
     open_.at(file).at = static_cast<std::size_t>(offset);
-    return {};
+    return fails(Op::Seek) ? kFault : Error{};
 }
 
 Error FakeSystem::read(Handle file, char* into, std::size_t size, std::size_t& got) {
@@ -183,11 +183,14 @@ Error FakeSystem::truncate(Handle file, std::uint64_t bytes) {
 }
 
 Error FakeSystem::space(Handle /*file*/, Space& out) {
-    out = Space{room.has_value(), room.value_or(0)};
+    out = Space{room.has_value(), shown.value_or(room.value_or(0))};
     return {};
 }
 
 Error FakeSystem::reserve(Handle /*file*/, std::uint64_t /*offset*/, std::uint64_t bytes) {
+    if (fails(Op::Reserve)) {
+        return kFault; // as where room cannot be set aside
+    }
     return room && bytes > *room ? Error{ErrorKind::NoRoom} : Error{};
 }
 

@@ -17,10 +17,11 @@ enum class Op {
     OpenFile,
     Lock,
     Write,
-    WriteAt,
+    Seek,
     Read,
     Size,
     Truncate,
+    Reserve,
     Sync,
     Close,
     Replace
@@ -42,8 +43,11 @@ class FakeSystem final : public System {
     bool signalsHeld = false;
     int unheldChanges = 0; // to a file not made by the run, while signals were not held
     // A disk that copies on write: what all writes may still take,
-    // overwrites too; cutting a file gives its room back.
+    // overwrites too; cutting a file gives its room back. It shows `shown`
+    // free (as df does; by default the room itself), where a quota may allow
+    // less.
     std::optional<std::size_t> room;
+    std::optional<std::size_t> shown;
 
     // Fails the `nth` call (from 1) of `op`, and every later one when `sticky`.
     void failAt(Op op, int nth, bool sticky = false) {
@@ -51,6 +55,8 @@ class FakeSystem final : public System {
         nth_ = nth;
         sticky_ = sticky;
     }
+    // How often `op` was called.
+    int calls(Op op) const { return calls_.count(op) == 0 ? 0 : calls_.at(op); }
     // The temporary files left behind, and the files left open.
     int temps() const;
     int openFiles() const { return static_cast<int>(open_.size()); }
