@@ -1,5 +1,6 @@
 #include "destination.h"
 
+#include "keep.h"
 #include "rewrite.h"
 
 #include <cerrno>
@@ -118,14 +119,13 @@ bool Destination::commit() {
 // given the owner or group, or the file has other names, the file is written
 // directly instead, which keeps them all.
 bool Destination::commitTemp() {
-    const Error kept =
-        way_ == Way::Replace ? system_.setMetadata(handle_, target_.file, keep_) : Error{};
+    const bool kept = way_ != Way::Replace || keepFrom(system_, handle_, target_.file, keep_);
     const Error syncing = system_.sync(handle_);
     const Error closing = system_.close(std::exchange(handle_, kNoHandle));
     if (syncing || closing) {
         return fail(Step::Write, syncing ? syncing : closing);
     }
-    if (way_ == Way::Replace && (kept || keep_.links > 1)) {
+    if (way_ == Way::Replace && (!kept || !mayReplace(keep_))) {
         return writeDirectly(Error{});
     }
     const Error error = temp_.commit(target_.file.filename());

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex {
 
@@ -219,12 +220,22 @@ class System {
     virtual Error sync(Handle file) = 0;
     virtual Error close(Handle file) = 0;
     virtual FileId id(Handle file) = 0;
-    // Gives the file that replaces `old` the metadata it keeps: owner, group,
-    // permissions, access ACL and user attributes, or attributes on Windows.
-    // The error says that the owner or the group cannot be kept, which only
-    // writing the old file directly keeps; the rest is best effort.
-    virtual Error setMetadata(Handle file, const std::filesystem::path& old,
-                              const Metadata& keep) = 0;
+    // What a replaced file keeps (keep.h decides, these only apply it):
+    // the metadata a file has now; its owner and group; its permission bits;
+    // the extended attributes of a file by name (its ACLs among them), one's
+    // value, and one written or removed; its file attributes (Windows). A
+    // system that has none of a kind lists none and keeps none.
+    virtual Error status(Handle file, Metadata& out) = 0;
+    virtual Error setOwner(Handle file, std::uint32_t owner, std::uint32_t group) = 0;
+    virtual Error setMode(Handle file, std::uint32_t mode) = 0;
+    virtual Error listAttributes(const std::filesystem::path& name,
+                                 std::vector<std::string>& out) = 0;
+    virtual Error readAttribute(const std::filesystem::path& name, const std::string& attribute,
+                                std::string& value) = 0;
+    virtual Error writeAttribute(Handle file, const std::string& attribute,
+                                 std::string_view value) = 0;
+    virtual Error removeAttribute(Handle file, const std::string& attribute) = 0;
+    virtual Error setAttributes(Handle file, std::uint32_t attributes) = 0;
     // Renames `temp` over `target`, both names within `in`, and makes that
     // durable, waiting out a brief hold on either by another program.
     // RenameRefused: the target may still be written directly.

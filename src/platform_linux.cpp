@@ -158,45 +158,6 @@ bool appendOnly(int dir, const char* name, int flags = 0) {
 #endif
 }
 
-// The extended attributes a replaced file keeps: the user's own and the
-// access ACL. Others (security.*) are the system's to set.
-constexpr char kAccessAcl[] = "system.posix_acl_access";
-
-bool kept(std::string_view attribute) {
-    return attribute.rfind("user.", 0) == 0 || attribute == kAccessAcl;
-}
-
-// Copies the kept extended attributes of `from` to `to`, as raw bytes. An
-// access ACL that `to` took from its folder's default ACL goes, unless `from`
-// had one too: the file's access is the old file's, not the folder's.
-void copyAttributes(const fs::path& from, int to) {
-    const ssize_t listed = ::listxattr(from.c_str(), nullptr, 0);
-    std::string names(listed > 0 ? static_cast<std::size_t>(listed) : 0, '\0');
-    if (!names.empty() && ::listxattr(from.c_str(), names.data(), names.size()) != listed) {
-        names.clear();
-    }
-    bool hadAcl = false;
-    std::string value;
-    // Each name ends in a NUL; one that does not (the list changed in
-    // between) ends the walk.
-    for (std::size_t at = 0, end = 0; (end = names.find('\0', at)) != std::string::npos;
-         at = end + 1) {
-        const std::string name = names.substr(at, end - at);
-        const ssize_t size = ::getxattr(from.c_str(), name.c_str(), nullptr, 0);
-        if (!kept(name) || size < 0) {
-            continue;
-        }
-        hadAcl = hadAcl || name == kAccessAcl;
-        value.resize(static_cast<std::size_t>(size));
-        if (::getxattr(from.c_str(), name.c_str(), value.data(), value.size()) == size) {
-            (void)::fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
-        }
-    }
-    if (!hadAcl) {
-        (void)::fremovexattr(to, kAccessAcl);
-    }
-}
-
 // A closed standard descriptor would be the number of the next file opened,
 // and a message meant for it would land in that file: each is kept open,
 // on the null device if need be. Returns those that were closed, a bit each.
@@ -372,8 +333,8 @@ class LinuxSystem final : public System {
             return errorOf(EPERM);
         }
         found.kind = Existing::Kind::File;
-        found.keep = {st.st_mode & 07777u, st.st_uid, st.st_gid, 0,
-                      static_cast<std::uint32_t>(st.st_nlink)};
+        found.keep = Metadata{st.st_mode & 07777u, st.st_uid, st.st_gid, 0,
+                              static_cast<std::uint32_t>(st.st_nlink)};
         return {};
     }
 
@@ -488,19 +449,57 @@ class LinuxSystem final : public System {
         return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
 
-    // The owner and group first: where they cannot be the old ones, the
-    // file is written directly instead, and this one goes unchanged.
-    Error setMetadata(Handle file, const fs::path& old, const Metadata& keep) override {
+    Error status(Handle file, Metadata& out) override {
         struct stat st {};
-        Error kept = check(::fstat(fd(file), &st) == 0);
-        if (!kept && (st.st_uid != keep.owner || st.st_gid != keep.group)) {
-            kept = check(::fchown(fd(file), keep.owner, keep.group) == 0);
+        if (::fstat(fd(file), &st) != 0) {
+            return lastError();
         }
-        if (kept) {
-            return kept;
+        out = Metadata{st.st_mode & 07777u, st.st_uid, st.st_gid, 0,
+                       static_cast<std::uint32_t>(st.st_nlink)};
+        return {};
+    }
+
+    Error setOwner(Handle file, std::uint32_t owner, std::uint32_t group) override {
+        return check(::fchown(fd(file), owner, group) == 0);
+    }
+
+    Error setMode(Handle file, std::uint32_t mode) override {
+        return check(::fchmod(fd(file), mode) == 0);
+    }
+
+    // Each name ends in a NUL; one that does not (the list changed in
+    // between) ends the list.
+    Error listAttributes(const fs::path& name, std::vector<std::string>& out) override {
+        const ssize_t listed = ::listxattr(name.c_str(), nullptr, 0);
+        std::string names(listed > 0 ? static_cast<std::size_t>(listed) : 0, '\0');
+        if (!names.empty() && ::listxattr(name.c_str(), names.data(), names.size()) != listed) {
+            return lastError();
         }
-        copyAttributes(old, fd(file));
-        (void)::fchmod(fd(file), keep.mode);
+        for (std::size_t at = 0, end = 0; (end = names.find('\0', at)) != std::string::npos;
+             at = end + 1) {
+            out.push_back(names.substr(at, end - at));
+        }
+        return check(listed >= 0);
+    }
+
+    Error readAttribute(const fs::path& name, const std::string& attribute,
+                        std::string& value) override {
+        const ssize_t size = ::getxattr(name.c_str(), attribute.c_str(), nullptr, 0);
+        value.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+        return check(size >= 0 && ::getxattr(name.c_str(), attribute.c_str(), value.data(),
+                                             value.size()) == size);
+    }
+
+    Error writeAttribute(Handle file, const std::string& attribute,
+                         std::string_view value) override {
+        return check(::fsetxattr(fd(file), attribute.c_str(), value.data(), value.size(), 0) == 0);
+    }
+
+    Error removeAttribute(Handle file, const std::string& attribute) override {
+        return check(::fremovexattr(fd(file), attribute.c_str()) == 0);
+    }
+
+    Error setAttributes(Handle /*file*/, std::uint32_t /*attributes*/) override {
         return {};
     }
 

@@ -365,11 +365,33 @@ class WindowsSystem final : public System {
                 (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     }
 
-    Error setMetadata(Handle file, const fs::path& /*old*/, const Metadata& keep) override {
-        FILE_BASIC_INFO basic{}; // times of 0 stay as they are
-        basic.FileAttributes = keep.attributes;
-        (void)::SetFileInformationByHandle(handleOf(file), FileBasicInfo, &basic, sizeof basic);
+    // Owners, modes and extended attributes are no Windows file's to keep here.
+    Error status(Handle /*file*/, Metadata& out) override {
+        out = Metadata{};
         return {};
+    }
+    Error setOwner(Handle /*file*/, std::uint32_t /*owner*/, std::uint32_t /*group*/) override {
+        return {};
+    }
+    Error setMode(Handle /*file*/, std::uint32_t /*mode*/) override { return {}; }
+    Error listAttributes(const fs::path& /*name*/, std::vector<std::string>& /*out*/) override {
+        return {};
+    }
+    Error readAttribute(const fs::path& /*name*/, const std::string& /*attribute*/,
+                        std::string& /*value*/) override {
+        return errorOf(ERROR_NOT_SUPPORTED);
+    }
+    Error writeAttribute(Handle /*file*/, const std::string& /*attribute*/,
+                         std::string_view /*value*/) override {
+        return errorOf(ERROR_NOT_SUPPORTED);
+    }
+    Error removeAttribute(Handle /*file*/, const std::string& /*attribute*/) override { return {}; }
+
+    Error setAttributes(Handle file, std::uint32_t attributes) override {
+        FILE_BASIC_INFO basic{}; // times of 0 stay as they are
+        basic.FileAttributes = attributes;
+        return check(::SetFileInformationByHandle(handleOf(file), FileBasicInfo, &basic,
+                                                  sizeof basic) != FALSE);
     }
 
     // Another program holds the file open: if it lets others write, the file

@@ -189,7 +189,7 @@ TEST(Destination, WhatAReplacementWouldLoseIsWrittenDirectly) {
     for (const bool otherNames : {false, true}) {
         FakeSystem system = set(Start::Replace, kLongOld);
         system.ownerKept = otherNames ? Error{} : Error{ErrorKind::Denied};
-        system.links = otherNames ? 2 : 1;
+        system.metadata["fw.s37"].links = otherNames ? 2 : 1;
         system.failAt(Op::Replace, 1);
         const Outcome outcome = runOn(system);
         EXPECT_TRUE(outcome.ok) << "not renamed: a rename would fail";

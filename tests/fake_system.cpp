@@ -64,7 +64,7 @@ Error FakeSystem::inspect(Target& target, Existing& found) {
         return {};
     }
     found.kind = name.rfind("dev/", 0) == 0 ? Existing::Kind::Device : Existing::Kind::File;
-    found.keep.links = links;
+    found.keep = metadata[name];
     if (found.kind == Existing::Kind::Device) {
         files[name].clear();
         found.device = next_++;
@@ -96,6 +96,8 @@ Error FakeSystem::createFile(const Folder& in, const fs::path& file, bool /*priv
         return {ErrorKind::Exists};
     }
     files[name];
+    metadata[name] = Metadata{0600, kRunner, kRunner, 0, 1};
+    attributes[name] = {{kAcl, "inherited"}};
     out = next_++;
     open_[out] = Open{name};
     return {};
@@ -207,8 +209,50 @@ FileId FakeSystem::id(Handle file) {
     return {1, std::hash<std::string>()(open_.at(file).name)};
 }
 
-Error FakeSystem::setMetadata(Handle /*file*/, const fs::path& /*old*/, const Metadata& /*keep*/) {
+Error FakeSystem::status(Handle file, Metadata& out) {
+    out = metadata[open_.at(file).name];
+    return {};
+}
+
+Error FakeSystem::setOwner(Handle file, std::uint32_t owner, std::uint32_t group) {
+    Metadata& meta = metadata[open_.at(file).name];
+    meta.owner = ownerKept ? meta.owner : owner;
+    meta.group = ownerKept ? meta.group : group;
     return ownerKept;
+}
+
+Error FakeSystem::setMode(Handle file, std::uint32_t mode) {
+    metadata[open_.at(file).name].mode = mode;
+    return {};
+}
+
+Error FakeSystem::listAttributes(const fs::path& name, std::vector<std::string>& out) {
+    for (const auto& attribute : attributes[name.string()]) {
+        out.push_back(attribute.first);
+    }
+    return {};
+}
+
+Error FakeSystem::readAttribute(const fs::path& name, const std::string& attribute,
+                                std::string& value) {
+    value = attributes[name.string()][attribute];
+    return {};
+}
+
+Error FakeSystem::writeAttribute(Handle file, const std::string& attribute,
+                                 std::string_view value) {
+    attributes[open_.at(file).name][attribute] = value;
+    return {};
+}
+
+Error FakeSystem::removeAttribute(Handle file, const std::string& attribute) {
+    attributes[open_.at(file).name].erase(attribute);
+    return {};
+}
+
+Error FakeSystem::setAttributes(Handle file, std::uint32_t given) {
+    metadata[open_.at(file).name].attributes = given;
+    return {};
 }
 
 Error FakeSystem::replace(const Folder& in, const fs::path& temp, const fs::path& target) {
@@ -219,7 +263,11 @@ Error FakeSystem::replace(const Folder& in, const fs::path& temp, const fs::path
         return kFault;
     }
     files[nameIn(in, target)] = files.at(nameIn(in, temp));
+    metadata[nameIn(in, target)] = metadata[nameIn(in, temp)];
+    attributes[nameIn(in, target)] = attributes[nameIn(in, temp)];
     files.erase(nameIn(in, temp));
+    metadata.erase(nameIn(in, temp));
+    attributes.erase(nameIn(in, temp));
     return {};
 }
 

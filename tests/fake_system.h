@@ -38,8 +38,14 @@ class FakeSystem final : public System {
     int lockedFor = 0;                        // calls of lock() that find it busy
     int pauses = 0;                           // of the waits, such as for a lock
     bool pendingWhenLocked = false;           // a signal would still remove the temporary file
-    Error ownerKept;                          // what setMetadata() says of owner and group
-    std::uint32_t links = 1;                  // names of an existing file
+    // Each file's metadata and extended attributes, by name. A new file is
+    // the runner's, kRunner, and takes its folder's default ACL as its
+    // access ACL: the attribute kAcl, "inherited".
+    static constexpr std::uint32_t kRunner = 1000;
+    static constexpr char kAcl[] = "system.posix_acl_access";
+    std::map<std::string, Metadata> metadata;
+    std::map<std::string, std::map<std::string, std::string>> attributes;
+    Error ownerKept; // what setOwner() says
     bool signalsHeld = false;
     int unheldChanges = 0; // to a file not made by the run, while signals were not held
     // A disk that copies on write: what all writes may still take,
@@ -92,7 +98,16 @@ class FakeSystem final : public System {
     Error sync(Handle file) override;
     Error close(Handle file) override;
     FileId id(Handle file) override;
-    Error setMetadata(Handle file, const std::filesystem::path& old, const Metadata& keep) override;
+    Error status(Handle file, Metadata& out) override;
+    Error setOwner(Handle file, std::uint32_t owner, std::uint32_t group) override;
+    Error setMode(Handle file, std::uint32_t mode) override;
+    Error listAttributes(const std::filesystem::path& name, std::vector<std::string>& out) override;
+    Error readAttribute(const std::filesystem::path& name, const std::string& attribute,
+                        std::string& value) override;
+    Error writeAttribute(Handle file, const std::string& attribute,
+                         std::string_view value) override;
+    Error removeAttribute(Handle file, const std::string& attribute) override;
+    Error setAttributes(Handle file, std::uint32_t attributes) override;
     Error replace(const Folder& in, const std::filesystem::path& temp,
                   const std::filesystem::path& target) override;
     void remove(const Folder& in, const std::filesystem::path& file) override;
