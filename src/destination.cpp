@@ -2,6 +2,7 @@
 
 #include "keep.h"
 #include "rewrite.h"
+#include "target.h"
 
 #include <cerrno>
 #include <new>
@@ -27,7 +28,7 @@ bool Destination::fail(Step step, const Error& error) {
 }
 
 bool Destination::open() {
-    if (const Error error = system_.resolve(name_, target_)) {
+    if (const Error error = resolve(system_, name_, target_)) {
         if (error.kind != ErrorKind::Denied) {
             return failOpening(error);
         }
@@ -41,7 +42,7 @@ bool Destination::open() {
         return !error || failOpening(error);
     }
     Existing found;
-    if (const Error error = system_.inspect(target_, found)) {
+    if (const Error error = inspect(system_, target_, found)) {
         return failOpening(error);
     }
     if (found.kind == Existing::Kind::Device) {
@@ -74,7 +75,7 @@ bool Destination::openFile(const Existing& found) {
     way_ = Way::Rewrite;
     // A file written where it stands is read too: its old bytes are kept to
     // put back should the write fail.
-    const Error opening = system_.openFile(Folder{}, target_.file, false, handle_);
+    const Error opening = openPatiently(system_, Folder{}, target_.file, false, handle_);
     return !opening || fail(Step::OpenWhereItStands, opening);
 }
 
@@ -132,7 +133,10 @@ bool Destination::commitTemp() {
     if (!error) {
         return true;
     }
-    if (way_ == Way::Replace && error.kind == ErrorKind::RenameRefused) {
+    // Refused, or held past the wait by another program: the file may still
+    // be written where it stands.
+    if (way_ == Way::Replace &&
+        (error.kind == ErrorKind::RenameRefused || error.kind == ErrorKind::Busy)) {
         return writeDirectly(error);
     }
     return fail(Step::Replace, error);
@@ -144,7 +148,7 @@ bool Destination::commitTemp() {
 // failed. `refused`: the rename that was refused, if that is why.
 bool Destination::writeDirectly(const Error& refused) {
     Handle out = kNoHandle;
-    if (const Error opening = system_.openFile(Folder{}, target_.file, false, out)) {
+    if (const Error opening = openPatiently(system_, Folder{}, target_.file, false, out)) {
         return refused ? fail(Step::Replace, refused) : fail(Step::OpenWhereItStands, opening);
     }
     Closing closingOut(system_, out);

@@ -5,6 +5,7 @@
 #include "messages.h"
 #include "platform.h"
 #include "sink.h"
+#include "target.h"
 #include "temp_file.h"
 
 #include <filesystem>

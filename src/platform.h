@@ -23,6 +23,7 @@ enum class ErrorKind {
     NotFound,      // no such file or folder
     Exists,        // a file of that name exists
     Denied,        // not permitted: a folder that takes no new file, a file not writable
+    IsFolder,      // a folder, where a file is wanted
     NoRoom,        // the disk, a quota or the inodes are full
     Busy,          // locked, or held open, by another program or run
     RenameRefused, // the file may not be renamed over, though it may be written
@@ -38,7 +39,12 @@ struct Error {
     explicit operator bool() const { return kind != ErrorKind::None; }
 };
 
-// A code of the system's and the kind it is: each system lists its own.
+// A code of the system's and the kind it is. Each system lists its codes in
+// one table, kKinds, and a call that reads some codes its own way lists them
+// in one of its own, which is read first. The first code a table lists for
+// a kind is the kind's usual code: the one a message shows where a rule of
+// the program's own refuses (an Error with a kind and no code), and Other's
+// for a kind it does not list.
 struct CodeKind {
     std::uint32_t code;
     ErrorKind kind;
@@ -46,11 +52,38 @@ struct CodeKind {
 
 // `code` as an Error: 0 is none; a code that `kinds` does not list is Other.
 template <std::size_t N> Error errorFrom(std::uint32_t code, const CodeKind (&kinds)[N]) {
-    Error error{code == 0 ? ErrorKind::None : ErrorKind::Other, code};
     for (const CodeKind& known : kinds) {
-        error.kind = known.code == code ? known.kind : error.kind;
+        if (known.code == code) {
+            return {known.kind, code};
+        }
     }
-    return error;
+    return {code == 0 ? ErrorKind::None : ErrorKind::Other, code};
+}
+
+// The same, `call`'s own table first.
+template <std::size_t M, std::size_t N>
+Error errorFrom(std::uint32_t code, const CodeKind (&call)[M], const CodeKind (&kinds)[N]) {
+    for (const CodeKind& known : call) {
+        if (known.code == code) {
+            return {known.kind, code};
+        }
+    }
+    return errorFrom(code, kinds);
+}
+
+// The code `error` stands for: its own, or its kind's usual one in `kinds`.
+template <std::size_t N> std::uint32_t codeOf(const Error& error, const CodeKind (&kinds)[N]) {
+    if (error.code != 0) {
+        return error.code;
+    }
+    for (const ErrorKind kind : {error.kind, ErrorKind::Other}) {
+        for (const CodeKind& known : kinds) {
+            if (known.kind == kind) {
+                return known.code;
+            }
+        }
+    }
+    return 0;
 }
 
 // The system's own words for `error`, in the user's language.
@@ -136,12 +169,25 @@ struct Metadata {
     std::uint32_t links = 1;      // names of the file: a replacement would part them
 };
 
-// What stands under a destination's name before the run writes it.
-struct Existing {
-    enum class Kind { Missing, File, Device };
+// What a name is, a symbolic link not followed.
+struct NameStatus {
+    bool link = false;            // a symbolic link
+    bool sharedFolder = false;    // a folder with the sticky bit that anyone may write to
+    std::uint32_t owner = 0;      // the owner of the name itself
+    std::filesystem::path target; // where a link points, as it says
+};
+
+// What stands under a destination's name, links followed, as writing it
+// would find it.
+struct Examined {
+    enum class Kind { Missing, Folder, File, Device };
     Kind kind = Kind::Missing;
-    Handle device = kNoHandle; // a Device, opened for writing
-    Metadata keep;             // what the new file takes
+    bool readOnly = false;      // a File marked read-only, which no one may write
+    Error refusal;              // of a File, the system's word against writing it,
+                                // if any; Busy: another program holds it for now
+    Metadata keep;              // of a File: what a file that replaces it takes
+    std::filesystem::path file; // the file itself, where the system tells it
+    Handle device = kNoHandle;  // a Device the system opened for writing to tell it
 };
 
 // What a file's disk offers a rewrite where it stands.
@@ -152,7 +198,10 @@ struct Space {
 
 // The primitives a run reads its source and writes its destination with.
 // Each is one system call, or a few that belong together; none decides what
-// to do when it fails, and each fails with an Error.
+// to do when it fails, and each fails with an Error. Those with a default
+// (platform.cpp) do what a system that lacks the facility does: no mapping,
+// no links or descriptors by name, no room to set aside, no owners, modes or
+// extended attributes to keep, no waiting for a held file.
 // Signals: between holdSignals() and releaseSignals(), a signal that ends the
 // run (Ctrl-C, a kill, a closed terminal) waits; whenever it comes, it
 // removes the file named by removedOnSignal.
@@ -170,24 +219,26 @@ class System {
     // touching the lost part writes `fault`, removes the temporary file and
     // ends the process with status 1.
     virtual bool map(Handle file, std::uint64_t size, const FaultTexts& fault,
-                     std::string_view& bytes) = 0;
-    virtual void unmap(std::string_view bytes) = 0;
+                     std::string_view& bytes);
+    virtual void unmap(std::string_view bytes);
 
-    // Where a destination's name leads: its file, links followed, or a
-    // descriptor of the process's own. An empty name is NotFound. A link
-    // that may not be followed is Denied, with `to.file` naming it: on Linux,
-    // another user's link in a sticky folder that anyone may write to.
-    virtual Error resolve(const std::filesystem::path& name, Target& to) = 0;
+    // What a destination's name leads to (target.h decides what of it is
+    // followed and written): the name in the form the system opens it in;
+    // what it is, `follow`ing a symbolic link or not; what
+    // stands under it; a device under it, opened for writing; and whose the
+    // run is.
+    virtual std::filesystem::path openable(const std::filesystem::path& name);
+    virtual bool listsOwnDescriptors(const std::filesystem::path& folder);
+    virtual Error look(const std::filesystem::path& name, bool follow, NameStatus& out);
+    virtual Error examine(const std::filesystem::path& name, Examined& out) = 0;
+    virtual Error openDevice(const std::filesystem::path& name, Handle& out);
+    virtual std::uint32_t runner();
     // Writes through one of the process's own descriptors, as the caller set
     // it up; refused if it is open only for reading or is a folder.
-    virtual Error useDescriptor(int descriptor, Handle& out) = 0;
-    // Looks at what stands under `target` without writing it: a folder or a
-    // file the user may not write is refused, a device is opened for writing.
-    // May set `target.file` to the file itself.
-    virtual Error inspect(Target& target, Existing& found) = 0;
+    virtual Error useDescriptor(int descriptor, Handle& out);
     // Opens `path` as a Folder, kept until closeFolder().
-    virtual Error openFolder(const std::filesystem::path& path, Folder& out) = 0;
-    virtual void closeFolder(Folder& folder) = 0;
+    virtual Error openFolder(const std::filesystem::path& path, Folder& out);
+    virtual void closeFolder(Folder& folder);
     // Makes `file` in `in`, which must not exist yet (else Exists), open for
     // writing, as any program makes a file (the umask or the folder's default
     // ACL applies), or `privately`, for its owner alone. Denied: the folder
@@ -211,11 +262,11 @@ class System {
     virtual Error size(Handle file, std::uint64_t& bytes) = 0;
     virtual Error truncate(Handle file, std::uint64_t bytes) = 0;
     // What the disk that holds `file` offers.
-    virtual Error space(Handle file, Space& out) = 0;
+    virtual Error space(Handle file, Space& out);
     // Sets `bytes` of room aside for `file` from `offset` on, without
     // changing its size: NoRoom where the disk or a quota has less. A file
     // system that cannot set room aside says Other.
-    virtual Error reserve(Handle file, std::uint64_t offset, std::uint64_t bytes) = 0;
+    virtual Error reserve(Handle file, std::uint64_t offset, std::uint64_t bytes);
     // Makes what was written durable.
     virtual Error sync(Handle file) = 0;
     virtual Error close(Handle file) = 0;
@@ -225,22 +276,20 @@ class System {
     // the extended attributes of a file by name (its ACLs among them), one's
     // value, and one written or removed; its file attributes (Windows). A
     // system that has none of a kind lists none and keeps none.
-    virtual Error status(Handle file, Metadata& out) = 0;
-    virtual Error setOwner(Handle file, std::uint32_t owner, std::uint32_t group) = 0;
-    virtual Error setMode(Handle file, std::uint32_t mode) = 0;
-    virtual Error listAttributes(const std::filesystem::path& name,
-                                 std::vector<std::string>& out) = 0;
+    virtual Error status(Handle file, Metadata& out);
+    virtual Error setOwner(Handle file, std::uint32_t owner, std::uint32_t group);
+    virtual Error setMode(Handle file, std::uint32_t mode);
+    virtual Error listAttributes(const std::filesystem::path& name, std::vector<std::string>& out);
     virtual Error readAttribute(const std::filesystem::path& name, const std::string& attribute,
-                                std::string& value) = 0;
-    virtual Error writeAttribute(Handle file, const std::string& attribute,
-                                 std::string_view value) = 0;
-    virtual Error removeAttribute(Handle file, const std::string& attribute) = 0;
-    virtual Error setAttributes(Handle file, std::uint32_t attributes) = 0;
+                                std::string& value);
+    virtual Error writeAttribute(Handle file, const std::string& attribute, std::string_view value);
+    virtual Error removeAttribute(Handle file, const std::string& attribute);
+    virtual Error setAttributes(Handle file, std::uint32_t attributes);
     // Renames `temp` over `target`, both names within `in`, and makes that
-    // durable, waiting out a brief hold on either by another program.
-    // RenameRefused: the target may still be written directly.
-    virtual Error replace(const Folder& in, const std::filesystem::path& temp,
-                          const std::filesystem::path& target) = 0;
+    // durable. RenameRefused: the target may still be written directly;
+    // Busy: another program holds either for now.
+    virtual Error rename(const Folder& in, const std::filesystem::path& temp,
+                         const std::filesystem::path& target) = 0;
     virtual void remove(const Folder& in, const std::filesystem::path& file) = 0;
     // Not nested: one span at a time.
     virtual void holdSignals() = 0;
@@ -248,6 +297,9 @@ class System {
 
     // Waits `milliseconds`.
     virtual void pause(int milliseconds);
+    // How long, in milliseconds, a file that another program holds is waited
+    // for (see patiently()).
+    virtual int patience() const { return 0; }
 
     virtual std::string reason(const Error& error) const { return systemReason(error); }
 };
@@ -284,6 +336,27 @@ class Closing {
     System& system_;
     Handle file_;
 };
+
+// Tries `attempt` until it succeeds, and again after a growing pause while
+// it fails because another program holds the file (Busy), for about
+// system.patience() milliseconds in all: a virus scanner or an indexer looks
+// at a new file for a moment. The error is that of the last attempt.
+template <class Attempt> Error patiently(System& system, Attempt attempt) {
+    int waited = 0;
+    for (int pause = 10;; pause = pause < 125 ? pause * 2 : 250) {
+        const Error error = attempt();
+        if (error.kind != ErrorKind::Busy || waited >= system.patience()) {
+            return error;
+        }
+        const int step = pause < system.patience() - waited ? pause : system.patience() - waited;
+        system.pause(step);
+        waited += step;
+    }
+}
+
+// System::openFile, patiently.
+Error openPatiently(System& system, const Folder& in, const std::filesystem::path& file,
+                    bool forReading, Handle& out);
 
 // Reads all of `file`, from where it stands, into `into`. Throws
 // std::bad_alloc.

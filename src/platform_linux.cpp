@@ -19,12 +19,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// errno in the rules' terms.
+// errno in the rules' terms; the first code of a kind is its usual one.
 constexpr CodeKind kKinds[] = {
-    {ENOENT, ErrorKind::NotFound},     {ENOTDIR, ErrorKind::NotFound}, {EEXIST, ErrorKind::Exists},
-    {EACCES, ErrorKind::Denied},       {EPERM, ErrorKind::Denied},     {ENOSPC, ErrorKind::NoRoom},
-    {EDQUOT, ErrorKind::NoRoom},       {EBUSY, ErrorKind::Busy},       {EAGAIN, ErrorKind::Busy},
-    {ECANCELED, ErrorKind::Cancelled},
+    {ENOENT, ErrorKind::NotFound}, {ENOTDIR, ErrorKind::NotFound},    {EEXIST, ErrorKind::Exists},
+    {EACCES, ErrorKind::Denied},   {EPERM, ErrorKind::Denied},        {ENOSPC, ErrorKind::NoRoom},
+    {EDQUOT, ErrorKind::NoRoom},   {EBUSY, ErrorKind::Busy},          {EAGAIN, ErrorKind::Busy},
+    {EIO, ErrorKind::Other},       {ECANCELED, ErrorKind::Cancelled}, {EISDIR, ErrorKind::IsFolder},
+};
+// An OFD lock that another holds is Busy; a file system that has no locks
+// counts as locked.
+constexpr CodeKind kLockKinds[] = {
+    {EAGAIN, ErrorKind::Busy}, {EACCES, ErrorKind::Busy},     {ENOLCK, ErrorKind::None},
+    {EINVAL, ErrorKind::None}, {EOPNOTSUPP, ErrorKind::None},
+};
+// Only its owner may rename a file in a sticky folder; a file mounted over a
+// name (a container's file volume) cannot be renamed over. Either may still
+// be written.
+constexpr CodeKind kRenameKinds[] = {
+    {EPERM, ErrorKind::RenameRefused},
+    {EBUSY, ErrorKind::RenameRefused},
 };
 
 Error errorOf(int code) {
@@ -47,30 +60,6 @@ int fd(Handle file) {
 // What names in `in` are taken relative to.
 int at(Handle folder) {
     return folder == kNoHandle ? AT_FDCWD : fd(folder);
-}
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// The process's own descriptor that `name` stands for, /dev/fd/N,
-// /proc/self/fd/N or /proc/thread-self/fd/N, where /dev/stdout and bash's
-// >(...) lead; else -1.
-int ownDescriptor(const fs::path& name) {
-    const std::string digits = name.filename().string();
-    if (digits.empty() || digits.size() > 9 || (digits[0] == '0' && digits.size() > 1) ||
-        digits.find_first_not_of("0123456789") != std::string::npos) {
-        return -1;
-    }
-    const fs::path dir = name.parent_path();
-    struct stat named {};
-    if (::stat(dir.empty() ? "." : dir.c_str(), &named) != 0) {
-        return -1;
-    }
-    struct stat own {};
-    const bool listsOwn = (::stat("/proc/self/fd", &own) == 0 && sameFile(named, own)) ||
-                          (::stat("/proc/thread-self/fd", &own) == 0 && sameFile(named, own));
-    return listsOwn ? std::stoi(digits) : -1;
 }
 
 // Writes all of `bytes`; `written` tells how many were, also on failure.
@@ -172,23 +161,6 @@ unsigned keepStandardDescriptors() {
     return closed;
 }
 
-// The kernel's protected_symlinks rule, whatever the system's setting: a
-// link in a sticky folder that anyone may write to is followed only when it
-// is the runner's or the folder's owner's, so that no other user can lead
-// the run (as root, say) through a link planted in /tmp. `st` is the link's.
-bool mayFollow(const fs::path& link, const struct stat& st) {
-    if (st.st_uid == ::geteuid()) {
-        return true;
-    }
-    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
-    const fs::path dir = link.parent_path();
-    struct stat folder {};
-    if (::stat(dir.empty() ? "." : dir.c_str(), &folder) != 0) {
-        return false; // its folder cannot be known: not followed
-    }
-    return (folder.st_mode & kShared) != kShared || folder.st_uid == st.st_uid;
-}
-
 class LinuxSystem final : public System {
   public:
     LinuxSystem() : closedAtStart_(keepStandardDescriptors()) {
@@ -260,35 +232,60 @@ class LinuxSystem final : public System {
         ::munmap(const_cast<char*>(bytes.data()), bytes.size());
     }
 
-    // Follows every symbolic link along the final component of `name`, so
-    // that a link keeps pointing to the file it names after that file is
-    // replaced; stops at one of the process's own descriptors, whose "links"
-    // lead nowhere a file could be made. Links are followed only as the
-    // kernel would (mayFollow) at every step.
-    Error resolve(const fs::path& name, Target& to) override {
-        if (name.empty()) {
-            return errorOf(ENOENT);
+    bool listsOwnDescriptors(const fs::path& folder) override {
+        std::error_code ignored;
+        return fs::equivalent(folder, "/proc/self/fd", ignored) ||
+               fs::equivalent(folder, "/proc/thread-self/fd", ignored);
+    }
+
+    Error look(const fs::path& name, bool follow, NameStatus& out) override {
+        struct stat st {};
+        if ((follow ? ::stat(name.c_str(), &st) : ::lstat(name.c_str(), &st)) != 0) {
+            return lastError();
         }
-        to.file = name;
-        for (int hop = 0; hop < 40; ++hop) {
-            to.descriptor = ownDescriptor(to.file);
-            struct stat st {};
-            if (to.descriptor >= 0 || ::lstat(to.file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-                break;
-            }
-            if (!mayFollow(to.file, st)) {
-                return errorOf(EACCES); // to.file names the link
-            }
-            std::string link(static_cast<std::size_t>(st.st_size) + 256, '\0');
-            const ssize_t got = ::readlink(to.file.c_str(), link.data(), link.size());
-            if (got < 0 || static_cast<std::size_t>(got) == link.size()) {
-                break;
-            }
-            link.resize(static_cast<std::size_t>(got));
-            const fs::path next(link);
-            to.file = next.is_absolute() ? next : to.file.parent_path() / next;
+        constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+        out.link = S_ISLNK(st.st_mode);
+        out.sharedFolder = S_ISDIR(st.st_mode) && (st.st_mode & kShared) == kShared;
+        out.owner = st.st_uid;
+        if (out.link) {
+            std::error_code error;
+            out.target = fs::read_symlink(name, error);
+            return error ? errorOf(error.value()) : Error{};
         }
         return {};
+    }
+
+    // A file that the user could not open for writing is refused without
+    // opening it: an open for writing alone tells watchers the file was
+    // written. An append-only file can be neither replaced nor emptied.
+    Error examine(const fs::path& name, Examined& out) override {
+        struct stat st {};
+        if (::stat(name.c_str(), &st) != 0) {
+            return errno == ENOENT ? Error{} : lastError();
+        }
+        if (S_ISDIR(st.st_mode)) {
+            out.kind = Examined::Kind::Folder;
+        } else if (!S_ISREG(st.st_mode)) {
+            out.kind = Examined::Kind::Device;
+        } else {
+            out.kind = Examined::Kind::File;
+            out.refusal = check(::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0);
+            if (!out.refusal && appendOnly(AT_FDCWD, name.c_str())) {
+                out.refusal = errorOf(EPERM);
+            }
+            out.keep = Metadata{st.st_mode & 07777u, st.st_uid, st.st_gid, 0,
+                                static_cast<std::uint32_t>(st.st_nlink)};
+        }
+        return {};
+    }
+
+    Error openDevice(const fs::path& name, Handle& out) override {
+        out = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        return check(out >= 0);
+    }
+
+    std::uint32_t runner() override {
+        return ::geteuid();
     }
 
     // A standard descriptor that was closed is as closed as it was.
@@ -313,31 +310,6 @@ class LinuxSystem final : public System {
 
     // A file that the user could not open for writing is refused without
     // opening it: an open for writing alone tells watchers the file was written.
-    Error inspect(Target& target, Existing& found) override {
-        struct stat st {};
-        if (::stat(target.file.c_str(), &st) != 0) {
-            return errno == ENOENT ? Error{} : lastError();
-        }
-        if (S_ISDIR(st.st_mode)) {
-            return errorOf(EISDIR);
-        }
-        if (!S_ISREG(st.st_mode)) {
-            found.kind = Existing::Kind::Device;
-            found.device = ::open(target.file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-            return check(found.device >= 0);
-        }
-        if (::faccessat(AT_FDCWD, target.file.c_str(), W_OK, AT_EACCESS) != 0) {
-            return lastError();
-        }
-        if (appendOnly(AT_FDCWD, target.file.c_str())) {
-            return errorOf(EPERM);
-        }
-        found.kind = Existing::Kind::File;
-        found.keep = Metadata{st.st_mode & 07777u, st.st_uid, st.st_gid, 0,
-                              static_cast<std::uint32_t>(st.st_nlink)};
-        return {};
-    }
-
     // A path alone: it serves to find names in, and opens where even the
     // folder's listing is not readable.
     Error openFolder(const fs::path& path, Folder& out) override {
@@ -381,11 +353,8 @@ class LinuxSystem final : public System {
         int done = 0;
         while ((done = ::fcntl(fd(file), F_OFD_SETLK, &whole)) != 0 && errno == EINTR) {
         }
-        if (done == 0 || errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) {
-            return {};
-        }
-        const Error error = lastError();
-        return errno == EAGAIN || errno == EACCES ? Error{ErrorKind::Busy, error.code} : error;
+        return done == 0 ? Error{}
+                         : errorFrom(static_cast<std::uint32_t>(errno), kLockKinds, kKinds);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
@@ -499,18 +468,10 @@ class LinuxSystem final : public System {
         return check(::fremovexattr(fd(file), attribute.c_str()) == 0);
     }
 
-    Error setAttributes(Handle /*file*/, std::uint32_t /*attributes*/) override {
-        return {};
-    }
-
-    // Only its owner may rename a file in a sticky folder; a file mounted
-    // over a name (a container's file volume) cannot be renamed over.
-    Error replace(const Folder& in, const fs::path& temp, const fs::path& target) override {
+    Error rename(const Folder& in, const fs::path& temp, const fs::path& target) override {
         const int dir = at(in.handle);
         if (::renameat(dir, temp.c_str(), dir, target.c_str()) != 0) {
-            const Error error = lastError();
-            return errno == EPERM || errno == EBUSY ? Error{ErrorKind::RenameRefused, error.code}
-                                                    : error;
+            return errorFrom(static_cast<std::uint32_t>(errno), kRenameKinds, kKinds);
         }
         const int folder = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {
@@ -541,13 +502,7 @@ class LinuxSystem final : public System {
 } // namespace
 
 std::string systemReason(const Error& error) {
-    int code = static_cast<int>(error.code);
-    if (code == 0) { // the kind's usual code
-        code = error.kind == ErrorKind::Cancelled  ? ECANCELED
-               : error.kind == ErrorKind::NotFound ? ENOENT
-                                                   : EIO;
-    }
-    return std::generic_category().message(code);
+    return std::generic_category().message(static_cast<int>(codeOf(error, kKinds)));
 }
 
 System& nativeSystem() {

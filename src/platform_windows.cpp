@@ -54,15 +54,28 @@ std::string narrow(std::wstring_view wide) {
     return text;
 }
 
+// GetLastError()'s codes in the rules' terms; the first code of a kind is its
+// usual one.
+constexpr CodeKind kKinds[] = {
+    {ERROR_PATH_NOT_FOUND, ErrorKind::NotFound}, {ERROR_FILE_NOT_FOUND, ErrorKind::NotFound},
+    {ERROR_FILE_EXISTS, ErrorKind::Exists},      {ERROR_ACCESS_DENIED, ErrorKind::Denied},
+    {ERROR_ACCESS_DENIED, ErrorKind::IsFolder}, // the usual code for it alone
+    {ERROR_DISK_FULL, ErrorKind::NoRoom},        {ERROR_HANDLE_DISK_FULL, ErrorKind::NoRoom},
+    {ERROR_SHARING_VIOLATION, ErrorKind::Busy},  {ERROR_LOCK_VIOLATION, ErrorKind::Busy},
+    {ERROR_GEN_FAILURE, ErrorKind::Other},       {ERROR_OPERATION_ABORTED, ErrorKind::Cancelled},
+};
+// A file system that has no locks counts as locked.
+constexpr CodeKind kLockKinds[] = {
+    {ERROR_NOT_SUPPORTED, ErrorKind::None},
+    {ERROR_INVALID_FUNCTION, ErrorKind::None},
+};
+// A pipe whose writer is done has simply ended.
+constexpr CodeKind kReadKinds[] = {{ERROR_BROKEN_PIPE, ErrorKind::None}};
+
 } // namespace
 
 std::string systemReason(const Error& error) {
-    DWORD code = error.code;
-    if (code == 0) { // the kind's usual code
-        code = error.kind == ErrorKind::Cancelled  ? ERROR_OPERATION_ABORTED
-               : error.kind == ErrorKind::NotFound ? ERROR_PATH_NOT_FOUND
-                                                   : ERROR_GEN_FAILURE;
-    }
+    const DWORD code = codeOf(error, kKinds);
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -82,19 +95,6 @@ HANDLE handleOf(Handle file) {
     // A handle is a pointer on Windows; the layer above carries it as an integer.
     return reinterpret_cast<HANDLE>(file); // NOLINT(performance-no-int-to-ptr)
 }
-
-// GetLastError()'s codes in the rules' terms.
-constexpr CodeKind kKinds[] = {
-    {ERROR_FILE_NOT_FOUND, ErrorKind::NotFound},
-    {ERROR_PATH_NOT_FOUND, ErrorKind::NotFound},
-    {ERROR_FILE_EXISTS, ErrorKind::Exists},
-    {ERROR_ACCESS_DENIED, ErrorKind::Denied},
-    {ERROR_DISK_FULL, ErrorKind::NoRoom},
-    {ERROR_HANDLE_DISK_FULL, ErrorKind::NoRoom},
-    {ERROR_SHARING_VIOLATION, ErrorKind::Busy},
-    {ERROR_LOCK_VIOLATION, ErrorKind::Busy},
-    {ERROR_OPERATION_ABORTED, ErrorKind::Cancelled},
-};
 
 Error errorOf(DWORD code) {
     return errorFrom(code, kKinds);
@@ -125,40 +125,19 @@ BOOL WINAPI onConsoleEnd(DWORD /*event*/) {
     return FALSE; // and let the process end as it would
 }
 
-// How long in all a file that another program holds is waited for: a virus
-// scanner or an indexer looks at a new file for a moment.
-constexpr DWORD kPatienceMs = 2000;
-
-// Whether `error`, met on `file`, may end by itself when another program lets
-// go of the file. Access is denied to a held file too, but for good to a
-// read-only file or a folder.
-bool mayPass(DWORD error, const fs::path& file) {
-    bool passing = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-    if (error == ERROR_ACCESS_DENIED) {
+// The failure of a call on `file` that another program's hold may explain:
+// access is denied to a held file too, but for good to a read-only file or
+// a folder. A held file is Busy: patiently() tries again.
+Error failureOn(const fs::path& file) {
+    Error error = lastError();
+    if (error.code == ERROR_ACCESS_DENIED) {
         const DWORD attributes = ::GetFileAttributesW(file.c_str());
-        passing = attributes == INVALID_FILE_ATTRIBUTES ||
-                  (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
-    }
-    ::SetLastError(error);
-    return passing;
-}
-
-// Runs `attempt` until it succeeds, tries it again after a growing pause while
-// it fails in a way that may pass (see mayPass), and gives up after about
-// kPatienceMs. The last error is that of the last attempt.
-template <typename Attempt> bool patiently(const fs::path& file, Attempt attempt) {
-    DWORD waited = 0;
-    for (DWORD pause = 10;; pause = std::min<DWORD>(pause * 2, 250)) {
-        if (attempt()) {
-            return true;
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0) {
+            error.kind = ErrorKind::Busy;
         }
-        if (waited >= kPatienceMs || !mayPass(::GetLastError(), file)) {
-            return false;
-        }
-        const DWORD step = std::min(pause, kPatienceMs - waited);
-        ::Sleep(step);
-        waited += step;
     }
+    return error;
 }
 
 // The file `handle` is open on, with every link followed; empty if unknown.
@@ -177,19 +156,6 @@ fs::path finalPath(HANDLE handle) {
         path.resize(length); // the room needed, terminator included
     }
     return {};
-}
-
-// Opens `file` as it exists, for `access`, sharing it with every other
-// program, once any brief hold on it has passed.
-Error openPatiently(const fs::path& file, DWORD access, Handle& out) {
-    HANDLE opened = INVALID_HANDLE_VALUE;
-    const bool done = patiently(file, [&] {
-        opened = ::CreateFileW(file.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        return opened != INVALID_HANDLE_VALUE;
-    });
-    out = reinterpret_cast<Handle>(opened);
-    return check(done);
 }
 
 class WindowsSystem final : public System {
@@ -215,72 +181,57 @@ class WindowsSystem final : public System {
         return {};
     }
 
-    // Reading is quick enough here, and a mapped file could not be replaced.
-    bool map(Handle /*file*/, std::uint64_t /*size*/, const FaultTexts& /*fault*/,
-             std::string_view& /*bytes*/) override {
-        return false;
-    }
+    fs::path openable(const fs::path& name) override { return openablePath(name); }
 
-    void unmap(std::string_view /*bytes*/) override {}
-
-    Error resolve(const fs::path& name, Target& to) override {
-        if (name.empty()) {
-            return errorOf(ERROR_PATH_NOT_FOUND);
-        }
-        to.file = openablePath(name);
-        return {};
-    }
-
-    Error useDescriptor(int /*descriptor*/, Handle& /*out*/) override {
-        return errorOf(ERROR_INVALID_HANDLE); // names lead to no descriptor of the process here
-    }
-
-    // A folder or a read-only file is refused without opening it; a file is
-    // checked to be writable (without truncating it) once any brief hold on
-    // it has passed. The same open finds the file itself, links followed: the
-    // temporary file is made beside it, so that a link keeps pointing to the
-    // replaced file.
-    Error inspect(Target& target, Existing& found) override {
-        const DWORD attributes = ::GetFileAttributesW(target.file.c_str());
+    // A folder or a read-only file is told without opening it; a file is
+    // opened for writing (without truncating it), which tells whether it may
+    // be written and, links followed, which file it is: the temporary file is
+    // made beside it, so that a link keeps pointing to the replaced file.
+    // Names lead to no descriptor of the process here, and the system follows
+    // links: this tells the file they lead to.
+    Error examine(const fs::path& name, Examined& out) override {
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES &&
             (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-            return errorOf(ERROR_ACCESS_DENIED);
-        }
-        Handle existing = kNoHandle;
-        if (const Error error = openPatiently(target.file, GENERIC_WRITE, existing)) {
-            return error.code == ERROR_FILE_NOT_FOUND ? Error{} : error;
-        }
-        if (::GetFileType(handleOf(existing)) != FILE_TYPE_DISK) { // a device such as NUL
-            found.kind = Existing::Kind::Device;
-            found.device = existing;
+            out.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Examined::Kind::Folder
+                                                                    : Examined::Kind::File;
+            out.readOnly = out.kind == Examined::Kind::File;
             return {};
         }
-        const fs::path file = finalPath(handleOf(existing));
+        const HANDLE file = ::CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            const Error error = failureOn(name);
+            out.kind =
+                error.code == ERROR_FILE_NOT_FOUND ? Examined::Kind::Missing : Examined::Kind::File;
+            out.refusal = error.code == ERROR_FILE_NOT_FOUND ? Error{} : error;
+            return {};
+        }
+        if (::GetFileType(file) != FILE_TYPE_DISK) { // a device such as NUL
+            out.kind = Examined::Kind::Device;
+            out.device = reinterpret_cast<Handle>(file);
+            return {};
+        }
+        out.kind = Examined::Kind::File;
+        out.file = finalPath(file);
         BY_HANDLE_FILE_INFORMATION info{};
-        if (::GetFileInformationByHandle(handleOf(existing), &info) != FALSE) {
-            found.keep.links = info.nNumberOfLinks;
+        if (::GetFileInformationByHandle(file, &info) != FALSE) {
+            out.keep.links = info.nNumberOfLinks;
         }
-        ::CloseHandle(handleOf(existing));
-        if (!file.empty()) {
-            target.file = file;
-        }
-        found.kind = Existing::Kind::File;
+        ::CloseHandle(file);
         // The archive bit is set whatever it was: the content is new, and a
         // backup must see it, as it would after a write in place.
-        const DWORD old = ::GetFileAttributesW(target.file.c_str());
-        found.keep.attributes =
+        const DWORD old = ::GetFileAttributesW((out.file.empty() ? name : out.file).c_str());
+        out.keep.attributes =
             FILE_ATTRIBUTE_ARCHIVE | (old != INVALID_FILE_ATTRIBUTES ? old & kKeptAttributes : 0);
         return {};
     }
 
-    // Names are joined to the folder's path, which openablePath has made
-    // long enough for them.
-    Error openFolder(const fs::path& path, Folder& out) override {
-        out = Folder{path, kNoHandle};
-        return {};
-    }
-
-    void closeFolder(Folder& /*folder*/) override {}
+    // How long in all a file that another program holds is waited for.
+    int patience() const override { return 2000; }
+    // Names are joined to the folder's path, which openablePath has made long
+    // enough for them (the default Folder). Reading is quick enough here, and
+    // a mapped file could not be replaced (the default map()).
 
     // Open for writing it and reading it back, and shared for deletion, which
     // renaming it while it is open needs, and so that the console control
@@ -295,18 +246,22 @@ class WindowsSystem final : public System {
         return check(made != INVALID_HANDLE_VALUE);
     }
 
+    // The file as it exists, shared with every other program.
     Error openFile(const Folder& in, const fs::path& file, bool forReading, Handle& out) override {
-        return openPatiently(in.path / file,
-                             forReading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, out);
+        const fs::path path = in.path / file;
+        const HANDLE opened =
+            ::CreateFileW(path.c_str(), forReading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                          kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        out = reinterpret_cast<Handle>(opened);
+        return opened != INVALID_HANDLE_VALUE ? Error{} : failureOn(path);
     }
 
     Error lock(Handle file, bool exclusive) override {
         OVERLAPPED whole{};
         const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-        const Error error =
-            check(::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE);
-        return error.code == ERROR_NOT_SUPPORTED || error.code == ERROR_INVALID_FUNCTION ? Error{}
-                                                                                         : error;
+        return ::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE
+                   ? Error{}
+                   : errorFrom(::GetLastError(), kLockKinds, kKinds);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
@@ -324,8 +279,7 @@ class WindowsSystem final : public System {
         DWORD done = 0;
         const bool ok = ::ReadFile(handleOf(file), into, step, &done, nullptr) != FALSE;
         got = done;
-        return ok || ::GetLastError() == ERROR_BROKEN_PIPE ? Error{}
-                                                           : lastError(); // a pipe's writer is done
+        return ok ? Error{} : errorFrom(::GetLastError(), kReadKinds, kKinds);
     }
 
     Error size(Handle file, std::uint64_t& bytes) override {
@@ -342,16 +296,6 @@ class WindowsSystem final : public System {
                      ::SetEndOfFile(handleOf(file)) != FALSE);
     }
 
-    // NTFS writes over a file's bytes where they stand.
-    Error space(Handle /*file*/, Space& out) override {
-        out = Space{};
-        return {};
-    }
-
-    Error reserve(Handle /*file*/, std::uint64_t /*offset*/, std::uint64_t /*bytes*/) override {
-        return errorOf(ERROR_NOT_SUPPORTED);
-    }
-
     Error sync(Handle file) override { return check(::FlushFileBuffers(handleOf(file)) != FALSE); }
 
     Error close(Handle file) override { return check(::CloseHandle(handleOf(file)) != FALSE); }
@@ -365,28 +309,6 @@ class WindowsSystem final : public System {
                 (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
     }
 
-    // Owners, modes and extended attributes are no Windows file's to keep here.
-    Error status(Handle /*file*/, Metadata& out) override {
-        out = Metadata{};
-        return {};
-    }
-    Error setOwner(Handle /*file*/, std::uint32_t /*owner*/, std::uint32_t /*group*/) override {
-        return {};
-    }
-    Error setMode(Handle /*file*/, std::uint32_t /*mode*/) override { return {}; }
-    Error listAttributes(const fs::path& /*name*/, std::vector<std::string>& /*out*/) override {
-        return {};
-    }
-    Error readAttribute(const fs::path& /*name*/, const std::string& /*attribute*/,
-                        std::string& /*value*/) override {
-        return errorOf(ERROR_NOT_SUPPORTED);
-    }
-    Error writeAttribute(Handle /*file*/, const std::string& /*attribute*/,
-                         std::string_view /*value*/) override {
-        return errorOf(ERROR_NOT_SUPPORTED);
-    }
-    Error removeAttribute(Handle /*file*/, const std::string& /*attribute*/) override { return {}; }
-
     Error setAttributes(Handle file, std::uint32_t attributes) override {
         FILE_BASIC_INFO basic{}; // times of 0 stay as they are
         basic.FileAttributes = attributes;
@@ -394,21 +316,13 @@ class WindowsSystem final : public System {
                                                   sizeof basic) != FALSE);
     }
 
-    // Another program holds the file open: if it lets others write, the file
-    // may be written directly.
-    Error replace(const Folder& in, const fs::path& temp, const fs::path& target) override {
-        const fs::path from = in.path / temp;
+    // A file that another program holds open cannot be renamed over: Busy.
+    Error rename(const Folder& in, const fs::path& temp, const fs::path& target) override {
         const fs::path to = in.path / target;
-        if (patiently(to, [&] {
-                return ::MoveFileExW(from.c_str(), to.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-            })) {
-            return {};
-        }
-        const Error error = lastError();
-        const bool held = error.code == ERROR_SHARING_VIOLATION ||
-                          error.code == ERROR_LOCK_VIOLATION || error.code == ERROR_ACCESS_DENIED;
-        return held ? Error{ErrorKind::RenameRefused, error.code} : error;
+        return ::MoveFileExW((in.path / temp).c_str(), to.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE
+                   ? Error{}
+                   : failureOn(to);
     }
 
     void remove(const Folder& in, const fs::path& file) override {

@@ -49,7 +49,7 @@ Error TempFile::make(const std::filesystem::path& folder, bool privately, Handle
 }
 
 Error TempFile::commit(const std::filesystem::path& target) {
-    const Error error = system_.replace(folder_, leaf_, target);
+    const Error error = patiently(system_, [&] { return system_.rename(folder_, leaf_, target); });
     if (!error) {
         removedOnSignal.store(nullptr);
         state_ = State::None;
@@ -58,7 +58,7 @@ Error TempFile::commit(const std::filesystem::path& target) {
 }
 
 Error TempFile::openForReading(Handle& in) {
-    return system_.openFile(folder_, leaf_, true, in);
+    return openPatiently(system_, folder_, leaf_, true, in);
 }
 
 bool TempFile::claim() {

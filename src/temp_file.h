@@ -34,7 +34,8 @@ class TempFile {
     // The folder is opened once: the file is made, renamed and removed by
     // its name within it, however long the folder's own path.
     Error make(const std::filesystem::path& folder, bool privately, Handle& out);
-    // Renames it over `target`, a name in the same folder, and it is gone from here.
+    // Renames it over `target`, a name in the same folder, waiting out a brief
+    // hold on either by another program, and it is gone from here.
     Error commit(const std::filesystem::path& target);
     // Opens it again, for reading.
     Error openForReading(Handle& in);

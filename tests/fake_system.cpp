@@ -48,29 +48,39 @@ bool FakeSystem::map(Handle file, std::uint64_t /*size*/, const FaultTexts& /*fa
     return mappable;
 }
 
-Error FakeSystem::resolve(const fs::path& name, Target& to) {
-    to.file = name;
-    return name.empty() ? Error{ErrorKind::NotFound} : Error{};
+Error FakeSystem::look(const fs::path& name, bool follow, NameStatus& out) {
+    const auto link = links.find(name.string());
+    out = NameStatus{};
+    if (link != links.end() && !follow) {
+        out = NameStatus{true, false, linkOwner, link->second};
+    } else if (files.count(name.string()) == 0) { // a folder
+        out = NameStatus{false, sharedFolders, folderOwner, {}};
+    }
+    return {};
+}
+
+Error FakeSystem::examine(const fs::path& name, Examined& out) {
+    const std::string file = name.string();
+    if (files.count(file) == 0) {
+        return {};
+    }
+    out.kind = file.rfind("dev/", 0) == 0 ? Examined::Kind::Device : Examined::Kind::File;
+    out.readOnly = file.rfind("ro/", 0) == 0;
+    out.refusal = heldFor > 0 ? Error{ErrorKind::Busy} : Error{};
+    heldFor -= heldFor > 0 ? 1 : 0;
+    out.keep = metadata[file];
+    return {};
+}
+
+Error FakeSystem::openDevice(const fs::path& name, Handle& out) {
+    files[name.string()].clear();
+    out = next_++;
+    open_[out] = Open{name.string()};
+    return {};
 }
 
 Error FakeSystem::useDescriptor(int /*descriptor*/, Handle& /*out*/) {
     return kFault;
-}
-
-// Names under dev/ are devices; any other that exists is a file.
-Error FakeSystem::inspect(Target& target, Existing& found) {
-    const std::string name = target.file.string();
-    if (files.count(name) == 0) {
-        return {};
-    }
-    found.kind = name.rfind("dev/", 0) == 0 ? Existing::Kind::Device : Existing::Kind::File;
-    found.keep = metadata[name];
-    if (found.kind == Existing::Kind::Device) {
-        files[name].clear();
-        found.device = next_++;
-        open_[found.device] = Open{name};
-    }
-    return {};
 }
 
 Error FakeSystem::openFolder(const fs::path& path, Folder& out) {
@@ -255,7 +265,7 @@ Error FakeSystem::setAttributes(Handle file, std::uint32_t given) {
     return {};
 }
 
-Error FakeSystem::replace(const Folder& in, const fs::path& temp, const fs::path& target) {
+Error FakeSystem::rename(const Folder& in, const fs::path& temp, const fs::path& target) {
     if (heldFile) {
         return {ErrorKind::RenameRefused};
     }
@@ -276,8 +286,8 @@ void FakeSystem::remove(const Folder& in, const fs::path& file) {
 }
 
 std::string FakeSystem::reason(const Error& error) const {
-    const char* const names[] = {"none", "not found",      "exists",    "denied", "no room",
-                                 "busy", "rename refused", "cancelled", "other"};
+    const char* const names[] = {"none",    "not found", "exists",         "denied",    "a folder",
+                                 "no room", "busy",      "rename refused", "cancelled", "other"};
     return names[static_cast<int>(error.kind)];
 }
 

@@ -37,7 +37,14 @@ class FakeSystem final : public System {
     bool noMemory = false;                    // a read finds no memory for its bytes
     int lockedFor = 0;                        // calls of lock() that find it busy
     int pauses = 0;                           // of the waits, such as for a lock
-    bool pendingWhenLocked = false;           // a signal would still remove the temporary file
+    int waited = 0;                           // milliseconds, in all
+    int patienceMs = 0;                       // for a file another program holds
+    int heldFor = 0;                          // looks at a destination that find it held
+    std::map<std::string, std::string> links; // name: where the link points
+    std::uint32_t linkOwner = kRunner;
+    std::uint32_t folderOwner = 0;
+    bool sharedFolders = false;
+    bool pendingWhenLocked = false; // a signal would still remove the temporary file
     // Each file's metadata and extended attributes, by name. A new file is
     // the runner's, kRunner, and takes its folder's default ACL as its
     // access ACL: the attribute kAcl, "inherited".
@@ -71,9 +78,16 @@ class FakeSystem final : public System {
     bool map(Handle file, std::uint64_t size, const FaultTexts& fault,
              std::string_view& bytes) override;
     void unmap(std::string_view /*bytes*/) override {}
-    Error resolve(const std::filesystem::path& name, Target& to) override;
+    // Names in `links` are symbolic links, of `linkOwner`, in folders of
+    // `folderOwner`, which are `sharedFolders`.
+    Error look(const std::filesystem::path& name, bool follow, NameStatus& out) override;
+    // Names under dev/ are devices, and under ro/ may not be written; any
+    // other that exists is a file. A file held for the next `heldFor` looks
+    // at it.
+    Error examine(const std::filesystem::path& name, Examined& out) override;
+    Error openDevice(const std::filesystem::path& name, Handle& out) override;
+    std::uint32_t runner() override { return kRunner; }
     Error useDescriptor(int descriptor, Handle& out) override;
-    Error inspect(Target& target, Existing& found) override;
     // A folder is a prefix of names; it is held open as a file is.
     Error openFolder(const std::filesystem::path& path, Folder& out) override;
     void closeFolder(Folder& folder) override;
@@ -108,15 +122,19 @@ class FakeSystem final : public System {
                          std::string_view value) override;
     Error removeAttribute(Handle file, const std::string& attribute) override;
     Error setAttributes(Handle file, std::uint32_t attributes) override;
-    Error replace(const Folder& in, const std::filesystem::path& temp,
-                  const std::filesystem::path& target) override;
+    Error rename(const Folder& in, const std::filesystem::path& temp,
+                 const std::filesystem::path& target) override;
     void remove(const Folder& in, const std::filesystem::path& file) override;
     void holdSignals() override { signalsHeld = true; }
     void releaseSignals() override { signalsHeld = false; }
     // The kind's name: there are no system codes here.
     std::string reason(const Error& error) const override;
 
-    void pause(int /*milliseconds*/) override { ++pauses; }
+    void pause(int milliseconds) override {
+        ++pauses;
+        waited += milliseconds;
+    }
+    int patience() const override { return patienceMs; }
 
   private:
     struct Open {
