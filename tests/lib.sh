@@ -146,7 +146,9 @@ stop_mid_rewrite() {
     delay=$((2000000 / ($(wc -c <"$want") / 1048576 + 1)))
     for _ in 1 2 3 4 5; do
         cp "$original" "$file" # through a locked folder, as root or as the owner
-        (kill -STOP "$BASHPID" && exec env --default-signal=INT "${runner[@]}" "${quorvex[@]}" "$@" >"$tmp/mid.out") &
+        # A sanitized run's LeakSanitizer cannot work under ptrace: it is off.
+        (kill -STOP "$BASHPID" && exec env --default-signal=INT ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+            "${runner[@]}" "${quorvex[@]}" "$@" >"$tmp/mid.out") &
         pid=$!
         slow_calls "$pid" lseek "$delay"
         kill -CONT "$pid"
