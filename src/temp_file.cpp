@@ -2,28 +2,70 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 namespace quorvex {
+namespace {
+
+// A call that the state diagram in temp_file.h does not allow is a
+// programming error. A debug build stops at it, naming the misuse, for the
+// tests to find. A release build refuses the call (an error where it returns
+// one, else nothing done) and goes on: the run then fails as at any other
+// failure, saying so, its target as it was and its temporary file removed.
+// An abort would leave the temporary file behind: SIGABRT is none of the
+// signals whose handlers remove it.
+bool misused(const std::string& misuse) {
+#ifndef NDEBUG
+    writeErrorLine("quorvex: bug: " + misuse);
+    std::abort();
+#else
+    (void)misuse;
+    return false;
+#endif
+}
+
+const char* const kStateNames[] = {"not made", "pending", "claimed", "committed",
+                                   "removed",  "kept",    "gone"};
+
+} // namespace
+
+bool TempFile::allows(bool allowed, const char* call) const {
+    return allowed || misused(std::string(call) + " of a temporary file that is " +
+                              kStateNames[static_cast<int>(state_)]);
+}
+
+bool TempFile::takeBack() {
+    const PendingFile* mine = &pending_;
+    return removedOnSignal.compare_exchange_strong(mine, nullptr);
+}
+
+void TempFile::end(State state) {
+    system_.closeFolder(folder_);
+    state_ = state;
+}
 
 TempFile::~TempFile() {
     if (state_ == State::Pending) {
         (void)claim();
     }
-    remove();
-    system_.closeFolder(folder_);
+    if (state_ == State::Claimed) {
+        remove();
+    }
 }
 
 Error TempFile::make(const std::filesystem::path& folder, bool privately, Handle& out) {
+    if (!allows(state_ == State::None, "make()") ||
+        (removedOnSignal.load() != nullptr &&
+         !misused("make() of a temporary file while another is named to the signal handlers"))) {
+        return {ErrorKind::Other};
+    }
     // Two runs that start together part at their first clash.
     std::uint64_t seed =
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
         reinterpret_cast<std::uintptr_t>(&seed);
     Error error = system_.openFolder(folder, folder_);
-    if (error) {
-        return error;
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; !error && attempt < 100; ++attempt) {
         seed = seed * 6364136223846793005u + 1442695040888963407u;
         std::string name = ".quorvex-";
         for (int digit = 15; digit >= 0; --digit) {
@@ -45,40 +87,52 @@ Error TempFile::make(const std::filesystem::path& folder, bool privately, Handle
             break;
         }
     }
+    system_.closeFolder(folder_);
     return error;
 }
 
 Error TempFile::commit(const std::filesystem::path& target) {
+    if (!allows(state_ == State::Pending, "commit()")) {
+        return {ErrorKind::Other};
+    }
     const Error error = patiently(system_, [&] { return system_.rename(folder_, leaf_, target); });
     if (!error) {
-        removedOnSignal.store(nullptr);
-        state_ = State::None;
+        (void)takeBack(); // false only if a signal's handler took it since: its name is gone
+        end(State::Committed);
     }
     return error;
 }
 
 Error TempFile::openForReading(Handle& in) {
+    if (!allows(state_ == State::Pending || state_ == State::Claimed, "openForReading()")) {
+        return {ErrorKind::Other};
+    }
     return openPatiently(system_, folder_, leaf_, true, in);
 }
 
 bool TempFile::claim() {
-    if (state_ != State::Pending) {
+    if (!allows(state_ == State::Pending, "claim()")) {
         return state_ == State::Claimed;
     }
-    const bool mine = removedOnSignal.exchange(nullptr) != nullptr;
-    state_ = mine ? State::Claimed : State::None;
-    return mine;
+    if (!takeBack()) {
+        end(State::Gone);
+        return false;
+    }
+    state_ = State::Claimed;
+    return true;
 }
 
 void TempFile::remove() {
-    if (state_ == State::Claimed) {
+    if (allows(state_ == State::Claimed, "remove()")) {
         system_.remove(folder_, leaf_);
+        end(State::Removed);
     }
-    state_ = State::None;
 }
 
 void TempFile::keep() {
-    state_ = State::None;
+    if (allows(state_ == State::Claimed, "keep()")) {
+        end(State::Kept);
+    }
 }
 
 } // namespace quorvex

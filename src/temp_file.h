@@ -14,6 +14,22 @@
 // back, for a span in which the file must outlive any signal: the direct
 // write reads it while signals are held, and keeps it if that write fails
 // and cannot be undone, as the only complete result.
+//
+// What holds in each state:
+// - none (before make(), or after it failed): removedOnSignal holds nothing
+//   of this one; there is no file, no name, and the folder is closed.
+// - pending: removedOnSignal holds its folder and name (unless, on Windows,
+//   the console handler took them, removed the file and is ending the run),
+//   and no other file may be named there meanwhile; the file exists under
+//   its name in the open folder.
+// - claimed: removedOnSignal holds nothing of it; the file exists under its
+//   name in the open folder, and is this object's alone to remove or keep.
+// - committed, removed, kept, gone: removedOnSignal holds nothing of it and
+//   the folder is closed. Committed: the file is the target, its old name
+//   gone; removed and gone (a signal's handler removed it, and the run is
+//   ending): there is no file; kept: the file stays under name(), the user's.
+// A call that the diagram does not allow is the caller's error (misused()
+// in temp_file.cpp says what follows).
 #pragma once
 
 #include "platform.h"
@@ -37,7 +53,7 @@ class TempFile {
     // Renames it over `target`, a name in the same folder, waiting out a brief
     // hold on either by another program, and it is gone from here.
     Error commit(const std::filesystem::path& target);
-    // Opens it again, for reading.
+    // Opens it again, for reading, while pending or claimed.
     Error openForReading(Handle& in);
     // Takes it from the signal handlers; false when a signal removed it already.
     bool claim();
@@ -48,7 +64,14 @@ class TempFile {
     const std::filesystem::path& name() const { return name_; }
 
   private:
-    enum class State { None, Pending, Claimed };
+    enum class State { None, Pending, Claimed, Committed, Removed, Kept, Gone };
+
+    // Whether `call` is `allowed` in this state; if not, a programming error.
+    bool allows(bool allowed, const char* call) const;
+    // Takes its own folder and name back from the handlers; false if they took them.
+    bool takeBack();
+    // Into a state in which it holds nothing: the folder is closed.
+    void end(State state);
 
     System& system_;
     Folder folder_;

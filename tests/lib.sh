@@ -120,16 +120,38 @@ interrupt() {
 }
 # Whether the file $1 has begun to be rewritten: its first record is written.
 begun() { local first=; IFS= read -r -n 2 first <"$1" && [ "$first" = S3 ]; }
+# slow_calls PID CALL MICROSECONDS: has strace make each CALL of the stopped
+# run PID (and of its threads) wait that long, where strace can trace it:
+# not under Wine, nor where ptrace is refused. The run stays stopped.
+slow_calls() {
+    local tracer state=''
+    until [ "$state" = T ]; do
+        read -r _ _ state _ <"/proc/$1/stat" && [ "$state" != Z ] || return 0
+    done
+    [ -z "$windows" ] && command -v strace >/dev/null || return 0
+    strace -f -qq -o "$tmp/strace.log" -e trace="$2" -e inject="$2:delay_enter=$3" -p "$1" 2>"$tmp/strace.err" &
+    tracer=$!
+    until grep -q '^TracerPid:[[:space:]]*[1-9]' "/proc/$1/status"; do
+        kill -0 "$tracer" 2>/dev/null || { echo "strace cannot slow the run: $(cat "$tmp/strace.err")"; return 0; }
+    done
+}
 # stop_mid_rewrite FILE ORIGINAL WANT ARGS...: sets FILE to ORIGINAL, runs the
 # program on ARGS in the background as $pid, and stops it midway through its
-# rewrite of FILE (begun, but FILE not yet WANT); skips after five tries.
+# rewrite of FILE (begun, but FILE not yet WANT). Each seek of the rewrite,
+# one a MiB, waits, for two seconds in all, so that even a busy machine
+# catches it there; where that cannot be done, skips after five tries.
 stop_mid_rewrite() {
-    local file=$1 original=$2 want=$3
+    local file=$1 original=$2 want=$3 delay
     shift 3
+    delay=$((2000000 / ($(wc -c <"$want") / 1048576 + 1)))
     for _ in 1 2 3 4 5; do
         cp "$original" "$file" # through a locked folder, as root or as the owner
-        env --default-signal=INT "${runner[@]}" "${quorvex[@]}" "$@" >/dev/null &
+        # A sanitized run's LeakSanitizer cannot work under ptrace: it is off.
+        (kill -STOP "$BASHPID" && exec env --default-signal=INT ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+            "${runner[@]}" "${quorvex[@]}" "$@" >"$tmp/mid.out") &
         pid=$!
+        slow_calls "$pid" lseek "$delay"
+        kill -CONT "$pid"
         stop_when "$pid" begun "$file" && ! cmp -s "$file" "$want" && return
         kill -CONT "$pid" 2>/dev/null
         wait "$pid"
