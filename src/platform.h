@@ -86,6 +86,13 @@ template <std::size_t N> std::uint32_t codeOf(const Error& error, const CodeKind
     return 0;
 }
 
+// The calls whose codes a system reads its own way (see CodeKind).
+enum class Call { Any, Lock, Rename, Read };
+
+// A code of this system's, met in `call`, as an Error: its tables, which its
+// primitives read too.
+Error systemError(Call call, std::uint32_t code);
+
 // The system's own words for `error`, in the user's language.
 std::string systemReason(const Error& error);
 

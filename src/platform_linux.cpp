@@ -40,8 +40,8 @@ constexpr CodeKind kRenameKinds[] = {
     {EBUSY, ErrorKind::RenameRefused},
 };
 
-Error errorOf(int code) {
-    return errorFrom(static_cast<std::uint32_t>(code), kKinds);
+Error errorOf(int code, Call call = Call::Any) {
+    return systemError(call, static_cast<std::uint32_t>(code));
 }
 
 Error lastError() {
@@ -354,7 +354,7 @@ class LinuxSystem final : public System {
         while ((done = ::fcntl(fd(file), F_OFD_SETLK, &whole)) != 0 && errno == EINTR) {
         }
         return done == 0 ? Error{}
-                         : errorFrom(static_cast<std::uint32_t>(errno), kLockKinds, kKinds);
+                         : errorOf(errno, Call::Lock);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
@@ -471,7 +471,7 @@ class LinuxSystem final : public System {
     Error rename(const Folder& in, const fs::path& temp, const fs::path& target) override {
         const int dir = at(in.handle);
         if (::renameat(dir, temp.c_str(), dir, target.c_str()) != 0) {
-            return errorFrom(static_cast<std::uint32_t>(errno), kRenameKinds, kKinds);
+            return errorOf(errno, Call::Rename);
         }
         const int folder = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {
@@ -500,6 +500,17 @@ class LinuxSystem final : public System {
 };
 
 } // namespace
+
+Error systemError(Call call, std::uint32_t code) {
+    switch (call) {
+    case Call::Lock:
+        return errorFrom(code, kLockKinds, kKinds);
+    case Call::Rename:
+        return errorFrom(code, kRenameKinds, kKinds);
+    default:
+        return errorFrom(code, kKinds);
+    }
+}
 
 std::string systemReason(const Error& error) {
     return std::generic_category().message(static_cast<int>(codeOf(error, kKinds)));

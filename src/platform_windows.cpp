@@ -74,6 +74,17 @@ constexpr CodeKind kReadKinds[] = {{ERROR_BROKEN_PIPE, ErrorKind::None}};
 
 } // namespace
 
+Error systemError(Call call, std::uint32_t code) {
+    switch (call) {
+    case Call::Lock:
+        return errorFrom(code, kLockKinds, kKinds);
+    case Call::Read:
+        return errorFrom(code, kReadKinds, kKinds);
+    default:
+        return errorFrom(code, kKinds);
+    }
+}
+
 std::string systemReason(const Error& error) {
     const DWORD code = codeOf(error, kKinds);
     wchar_t* text = nullptr;
@@ -96,8 +107,8 @@ HANDLE handleOf(Handle file) {
     return reinterpret_cast<HANDLE>(file); // NOLINT(performance-no-int-to-ptr)
 }
 
-Error errorOf(DWORD code) {
-    return errorFrom(code, kKinds);
+Error errorOf(DWORD code, Call call = Call::Any) {
+    return systemError(call, code);
 }
 
 Error lastError() {
@@ -261,7 +272,7 @@ class WindowsSystem final : public System {
         const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
         return ::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE
                    ? Error{}
-                   : errorFrom(::GetLastError(), kLockKinds, kKinds);
+                   : errorOf(::GetLastError(), Call::Lock);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
@@ -279,7 +290,7 @@ class WindowsSystem final : public System {
         DWORD done = 0;
         const bool ok = ::ReadFile(handleOf(file), into, step, &done, nullptr) != FALSE;
         got = done;
-        return ok ? Error{} : errorFrom(::GetLastError(), kReadKinds, kKinds);
+        return ok ? Error{} : errorOf(::GetLastError(), Call::Read);
     }
 
     Error size(Handle file, std::uint64_t& bytes) override {

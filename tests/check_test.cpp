@@ -4,7 +4,6 @@
 #include "lines.h"
 #include "messages.h"
 #include "record/record.h"
-#include "switches.h"
 
 #include <gtest/gtest.h>
 
@@ -201,38 +200,6 @@ TEST(LineProblem, EachRuleHasItsReason) {
                 << c.line;
         }
     }
-}
-
-TEST(Switches, ReadAsPeopleWriteThem) {
-    const struct {
-        const char* text;
-        std::optional<bool> value;
-    } cases[] = {
-        {"1", true},         {"TRUE", true},        {" yes\t", true},      {"On", true},
-        {"1 ", true},        {"0", false},          {"False", false},      {"no", false},
-        {" OFF", false},     {"", false},           {"  ", false},         {"2", std::nullopt},
-        {"y", std::nullopt}, {"1 1", std::nullopt}, {"onn", std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(switchValue(c.text), c.value) << "'" << c.text << "'";
-    }
-}
-
-TEST(LineReports, NumbersLinesAsAnEditorDoes) {
-    // A blank line, CR LF, an over-long line of three pieces, a line split
-    // by carriage returns, and nothing after the Ctrl-Z.
-    const std::string source = "S0030000FC\n\nS1" + std::string(1100, '0') +
-                               "\nS1130000285F245F2212226A000424290008237C2B\r\n"
-                               "S9\r03\r0000FC\nS2\x1AS2\n";
-    LineReports reports;
-    const Conversion checked = convertBytes(source, &reports);
-    ASSERT_EQ(reports.total(), 3u);
-    EXPECT_EQ(reports.shown()[0].line, 3u);
-    EXPECT_EQ(reports.shown()[1].line, 4u);
-    EXPECT_EQ(reports.shown()[2].line, 6u);
-    const Conversion plain = convertBytes(source);
-    EXPECT_EQ(checked.output, plain.output);
-    EXPECT_EQ(checked.counts.lines, plain.counts.lines);
 }
 
 TEST(LineReports, ShowsTwentyThenHowManyMore) {

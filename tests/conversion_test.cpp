@@ -1,112 +1,12 @@
+// The conversion of a whole text: which records it writes and what it counts.
 #include "convert_bytes.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 namespace quorvex {
 namespace {
-
-std::string withoutCarriageReturns(std::string text) {
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    return text;
-}
-
-// Puts a carriage return after every `every` characters.
-std::string sprinkled(const std::string& text, std::size_t every) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (i % every == every - 1) {
-            out += '\r';
-        }
-    }
-    return out;
-}
-
-TEST(DataLength, EndsAtFirstCtrlZ) {
-    EXPECT_EQ(dataLength("S1\nS9\n\x1AS1\n\x1A"), 6u);
-    EXPECT_EQ(dataLength("\x1AS1\n"), 0u);
-    EXPECT_EQ(dataLength("S1\n"), 3u);
-    EXPECT_EQ(dataLength(std::string("\0\x01\x7F\x80\xFF\n", 6)), 6u) << "other bytes pass";
-}
-
-TEST(ConvertBytes, CarriageReturnsAnywhereAreDropped) {
-    const std::string s1 = "S1FEFF80" + std::string(502, '0') + "82\n"; // split in two records
-    const std::string lines[] = {
-        "S1051000abcd72\nS9030000FC\n",
-        std::string(600, 'x') + "\nS1031234B6\n",
-        s1,
-        "S1" + std::string(1200, '1') + "\n",
-        "S1031234B6",
-    };
-    const std::size_t spacings[] = {1, 2, 7, 510, 511, 512};
-    for (const std::string& clean : lines) {
-        const Conversion want = convertBytes(clean);
-        for (const std::size_t every : spacings) {
-            const std::string source = sprinkled(clean, every);
-            const Conversion got = convertBytes(source);
-            EXPECT_EQ(got.output, want.output) << "every " << every << ": " << source.substr(0, 40);
-            EXPECT_EQ(got.counts.lines, want.counts.lines) << "every " << every;
-            EXPECT_EQ(got.counts.written, want.counts.written) << "every " << every;
-            EXPECT_EQ(got.counts.lines, convertBytes(withoutCarriageReturns(source)).counts.lines);
-        }
-    }
-}
-
-TEST(ConvertBytes, CarriageReturnsAloneAreNoData) {
-    // The survey tells the run whether to say "No data!": it must agree with
-    // the line count wherever carriage returns alone make no line.
-    const struct {
-        std::string source;
-        bool data;
-        std::uint64_t lines;
-    } cases[] = {
-        {"", false, 0},    {"\r\r\r", false, 0},  {std::string(1000, '\r'), false, 0},
-        {"\r\n", true, 1}, {"\r\r\n\r", true, 1}, {std::string(1, '\0'), true, 1},
-    };
-    for (const auto& c : cases) {
-        const Conversion got = convertBytes(c.source);
-        EXPECT_EQ(got.verdict != Survey::Verdict::NoLine, c.data) << c.source.size() << " bytes";
-        EXPECT_EQ(got.counts.lines, c.lines) << c.source.size() << " bytes";
-    }
-}
-
-TEST(ConvertBytes, TextAfterCtrlZIsIgnored) {
-    const Conversion got = convertBytes("S9030000FC\n\x1AS1031234B6\n");
-    EXPECT_EQ(got.output, "S70500000000FA\r\n");
-    EXPECT_EQ(got.counts.lines, 1u);
-}
-
-TEST(ConvertBytes, CountsLines) {
-    // A line counts one piece per 511 characters, its line feed included.
-    const auto line = [](std::size_t size, const char* end) {
-        return std::string(size, 'x') + end;
-    };
-    const struct {
-        std::string source;
-        std::uint64_t lines;
-        const char* why;
-    } cases[] = {
-        {"", 0, "nothing"},
-        {"\n", 1, "a blank line"},
-        {"a\nb", 2, "a last line without a line feed"},
-        {"a\nb\n", 2, "no line after a final line feed"},
-        {"\n\n\r\n\n", 4, "blank lines, one with CR LF"},
-        {line(510, "\n"), 1, "510 characters and a line feed: one piece"},
-        {line(511, "\n"), 2, "511 and a line feed: the line feed is a piece"},
-        {line(511, "\r\n"), 2, "511 and CR LF: the CR is dropped"},
-        {line(511, ""), 1, "511 without a line feed"},
-        {line(600, "\n"), 2, "511, then 89 and the line feed"},
-        {line(1022, ""), 2, "two whole pieces"},
-        {line(1023, ""), 3, "two pieces and one character"},
-        {line(600, "\n") + line(511, "\n"), 4, "two long lines"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(convertBytes(c.source).counts.lines, c.lines) << c.why;
-    }
-}
 
 TEST(ConvertBytes, TypicalFile) {
     const Conversion got = convertBytes("S00600004844521B\r\n"

@@ -49,18 +49,22 @@ bool FakeSystem::map(Handle file, std::uint64_t /*size*/, const FaultTexts& /*fa
 }
 
 Error FakeSystem::look(const fs::path& name, bool follow, NameStatus& out) {
-    const auto link = links.find(name.string());
+    const auto link = links.find(name.lexically_normal().string());
     out = NameStatus{};
     if (link != links.end() && !follow) {
-        out = NameStatus{true, false, linkOwner, link->second};
-    } else if (files.count(name.string()) == 0) { // a folder
-        out = NameStatus{false, sharedFolders, folderOwner, {}};
+        out = NameStatus{true, false, link->second.owner, link->second.target};
+    } else if (shared.count(name.lexically_normal().string()) != 0) {
+        out = NameStatus{false, true, 0, {}};
     }
     return {};
 }
 
 Error FakeSystem::examine(const fs::path& name, Examined& out) {
-    const std::string file = name.string();
+    const std::string file = name.lexically_normal().string();
+    if (folders.count(file) != 0) {
+        out.kind = Examined::Kind::Folder;
+        return {};
+    }
     if (files.count(file) == 0) {
         return {};
     }
@@ -77,10 +81,6 @@ Error FakeSystem::openDevice(const fs::path& name, Handle& out) {
     out = next_++;
     open_[out] = Open{name.string()};
     return {};
-}
-
-Error FakeSystem::useDescriptor(int /*descriptor*/, Handle& /*out*/) {
-    return kFault;
 }
 
 Error FakeSystem::openFolder(const fs::path& path, Folder& out) {

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace quorvex::testing {
@@ -40,11 +41,14 @@ class FakeSystem final : public System {
     int waited = 0;                           // milliseconds, in all
     int patienceMs = 0;                       // for a file another program holds
     int heldFor = 0;                          // looks at a destination that find it held
-    std::map<std::string, std::string> links; // name: where the link points
-    std::uint32_t linkOwner = kRunner;
-    std::uint32_t folderOwner = 0;
-    bool sharedFolders = false;
-    bool pendingWhenLocked = false; // a signal would still remove the temporary file
+    struct Link {
+        std::string target; // as the link says it, relative to its folder or not
+        std::uint32_t owner;
+    };
+    std::map<std::string, Link> links; // symbolic links, by name
+    std::set<std::string> folders;     // folders, by name; sticky ones anyone may
+    std::set<std::string> shared;      // write to are also `shared`, and root's
+    bool pendingWhenLocked = false;    // a signal would still remove the temporary file
     // Each file's metadata and extended attributes, by name. A new file is
     // the runner's, kRunner, and takes its folder's default ACL as its
     // access ACL: the attribute kAcl, "inherited".
@@ -77,9 +81,7 @@ class FakeSystem final : public System {
     Error openSource(const std::filesystem::path& name, Handle& out, std::uint64_t& size) override;
     bool map(Handle file, std::uint64_t size, const FaultTexts& fault,
              std::string_view& bytes) override;
-    void unmap(std::string_view /*bytes*/) override {}
-    // Names in `links` are symbolic links, of `linkOwner`, in folders of
-    // `folderOwner`, which are `sharedFolders`.
+    // Names in `links` are symbolic links, and those in `shared` shared folders.
     Error look(const std::filesystem::path& name, bool follow, NameStatus& out) override;
     // Names under dev/ are devices, and under ro/ may not be written; any
     // other that exists is a file. A file held for the next `heldFor` looks
@@ -87,7 +89,6 @@ class FakeSystem final : public System {
     Error examine(const std::filesystem::path& name, Examined& out) override;
     Error openDevice(const std::filesystem::path& name, Handle& out) override;
     std::uint32_t runner() override { return kRunner; }
-    Error useDescriptor(int descriptor, Handle& out) override;
     // A folder is a prefix of names; it is held open as a file is.
     Error openFolder(const std::filesystem::path& path, Folder& out) override;
     void closeFolder(Folder& folder) override;

@@ -24,15 +24,13 @@ TEST(Keep, AReplacedFileKeepsWhatTheListSays) {
         Error owner; // what giving the new file the old owner says
         Attributes kept;
     } rows[] = {
+        // clang-format off
         {"its ACL and user attributes", acl, 1, {}, acl},
-        {"no ACL: not the folder's either; not the system's attributes",
-         noAcl,
-         1,
-         {},
-         {{"user.origin", "build"}}},
+        {"no ACL: not the folder's either; not the system's attributes", noAcl, 1, {}, {{"user.origin", "build"}}},
         // Written where it stands: it keeps everything.
         {"an owner the runner cannot give", noAcl, 1, {ErrorKind::Denied}, noAcl},
         {"other names", noAcl, 2, {}, noAcl},
+        // clang-format on
     };
     for (const auto& row : rows) {
         FakeSystem system;
@@ -53,6 +51,7 @@ TEST(Keep, AReplacedFileKeepsWhatTheListSays) {
         EXPECT_EQ(meta.group, 50u) << row.name;
         EXPECT_EQ(meta.attributes, 0x22u) << row.name;
         EXPECT_EQ(system.temps(), 0) << row.name;
+        EXPECT_EQ(system.unheldChanges, 0) << row.name << ": changed while a signal could end it";
     }
 }
 

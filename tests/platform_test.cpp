@@ -9,6 +9,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
@@ -45,6 +46,41 @@ void (*faultHandler())(int) {
     struct sigaction current {};
     ::sigaction(SIGBUS, nullptr, &current);
     return current.sa_handler;
+}
+
+// Each code's kind, in the call that meets it, and each kind's usual code
+// as a message shows it where a rule of the program's own refuses.
+TEST(ErrorTables, EachCodeHasItsKind) {
+    using K = ErrorKind;
+    const struct {
+        Call call;
+        int code;
+        ErrorKind kind;
+    } rows[] = {
+        // clang-format off
+        {Call::Any, 0, K::None}, {Call::Any, ENOENT, K::NotFound}, {Call::Any, ENOTDIR, K::NotFound},
+        {Call::Any, EEXIST, K::Exists}, {Call::Any, EACCES, K::Denied}, {Call::Any, EPERM, K::Denied},
+        {Call::Any, EISDIR, K::IsFolder}, {Call::Any, ENOSPC, K::NoRoom}, {Call::Any, EDQUOT, K::NoRoom},
+        {Call::Any, EBUSY, K::Busy}, {Call::Any, EAGAIN, K::Busy}, {Call::Any, ECANCELED, K::Cancelled},
+        {Call::Any, EROFS, K::Other}, {Call::Lock, EAGAIN, K::Busy}, {Call::Lock, EACCES, K::Busy},
+        {Call::Lock, ENOLCK, K::None}, {Call::Lock, EINVAL, K::None}, {Call::Lock, EOPNOTSUPP, K::None},
+        {Call::Lock, ENOSPC, K::NoRoom}, {Call::Rename, EPERM, K::RenameRefused},
+        {Call::Rename, EBUSY, K::RenameRefused}, {Call::Rename, EACCES, K::Denied},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        const Error error = systemError(row.call, static_cast<std::uint32_t>(row.code));
+        EXPECT_EQ(error.kind, row.kind) << std::strerror(row.code);
+        EXPECT_EQ(error.code, static_cast<std::uint32_t>(row.code));
+    }
+    for (const auto& [kind, code] : {std::pair{K::NotFound, ENOENT},
+                                     {K::Denied, EACCES},
+                                     {K::IsFolder, EISDIR},
+                                     {K::NoRoom, ENOSPC},
+                                     {K::Cancelled, ECANCELED},
+                                     {K::RenameRefused, EIO}}) {
+        EXPECT_EQ(systemReason(Error{kind}), std::strerror(code));
+    }
 }
 
 TEST(SourceMap, SourceCutShortWhileMappedIsAReadError) {

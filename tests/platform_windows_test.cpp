@@ -4,13 +4,33 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <windows.h>
 
 namespace {
 
 using quorvex::openablePath;
 
-// A folder name that takes a path past MAX_PATH (260) in two steps.
-const std::wstring kLong(150, L'f');
+// Each code's kind, in the call that meets it, and each kind's usual code.
+TEST(ErrorTables, EachCodeHasItsKind) {
+    using quorvex::Call;
+    using K = quorvex::ErrorKind;
+    const struct {
+        Call call;
+        DWORD code;
+        K kind;
+    } rows[] = {
+        // clang-format off
+        {Call::Any, ERROR_FILE_NOT_FOUND, K::NotFound}, {Call::Any, ERROR_ACCESS_DENIED, K::Denied},
+        {Call::Any, ERROR_SHARING_VIOLATION, K::Busy}, {Call::Any, ERROR_LOCK_VIOLATION, K::Busy},
+        {Call::Lock, ERROR_NOT_SUPPORTED, K::None}, {Call::Read, ERROR_BROKEN_PIPE, K::None},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(quorvex::systemError(row.call, row.code).kind, row.kind) << row.code;
+    }
+    const auto usual = [](K kind) { return quorvex::systemReason(quorvex::Error{kind}); };
+    EXPECT_EQ(usual(K::IsFolder), usual(K::Denied)) << "Access is denied";
+}
 
 TEST(OpenablePath, ShortPathsStayAsGiven) {
     EXPECT_EQ(openablePath(L"fw.s19").native(), L"fw.s19");
