@@ -30,7 +30,7 @@ bool Destination::fail(Step step, const Error& error) {
 bool Destination::open() {
     if (const Error error = resolve(system_, name_, target_)) {
         if (error.kind != ErrorKind::Denied) {
-            return failOpening(error);
+            return fail(Step::OpenDestination, error);
         }
         // A link that may not be followed may be any of a chain: it is named.
         failure_ = Failure{Step::FollowLink, target_.file, system_.reason(error)};
@@ -39,11 +39,11 @@ bool Destination::open() {
     if (target_.descriptor >= 0) {
         way_ = Way::Descriptor;
         const Error error = system_.useDescriptor(target_.descriptor, handle_);
-        return !error || failOpening(error);
+        return !error || fail(Step::OpenDestination, error);
     }
     Existing found;
     if (const Error error = inspect(system_, target_, found)) {
-        return failOpening(error);
+        return fail(Step::OpenDestination, error);
     }
     if (found.kind == Existing::Kind::Device) {
         way_ = Way::Device;
@@ -70,7 +70,7 @@ bool Destination::openFile(const Existing& found) {
         return true;
     }
     if (!replacing || (error.kind != ErrorKind::Denied && error.kind != ErrorKind::NoRoom)) {
-        return failOpening(error);
+        return fail(Step::OpenDestination, error);
     }
     way_ = Way::Rewrite;
     // A file written where it stands is read too: its old bytes are kept to
@@ -152,47 +152,30 @@ bool Destination::writeDirectly(const Error& refused) {
         return refused ? fail(Step::Replace, refused) : fail(Step::OpenWhereItStands, opening);
     }
     Closing closingOut(system_, out);
-    Handle in = kNoHandle;
-    Error reading = temp_.openForReading(in);
-    if (!reading) {
-        const Closing closingIn(system_, in);
-        try {
-            reading = readWhole(system_, in, records_);
-        } catch (const std::bad_alloc&) { // the temporary file still pending
-            return noMemory();
-        }
+    Error reading;
+    try {
+        reading = temp_.readBack(records_);
+    } catch (const std::bad_alloc&) { // the temporary file still pending
+        return noMemory();
     }
     const bool ok = reading ? fail(Step::Write, reading) : rewrite(out, true);
     const Error closing = closingOut.close();
     return ok && (!closing || fail(Step::Write, closing));
 }
 
-// Rewrites `file` where it stands with the records (rewrite.h), while no
-// signal may end the run. `fromTemp`: they are the temporary file's, which
-// is taken back from the signal handlers first.
+// Rewrites `file` where it stands with the records (rewrite.h). `fromTemp`:
+// they are the temporary file's, which goes once the file is whole.
 bool Destination::rewrite(Handle file, bool fromTemp) {
     Rewrite rewrite(system_, file, name_, wait_);
+    bool done = false;
     try {
-        if (!rewrite.prepare(records_.size())) {
-            failure_ = rewrite.failure();
-            return false;
-        }
+        done = rewrite.prepare(records_.size()) &&
+               rewrite.apply(records_, fromTemp ? &temp_ : nullptr) == Rewrite::Outcome::Rewritten;
     } catch (const std::bad_alloc&) {
         return noMemory();
     }
-    const SignalHold whole(system_);
-    if (fromTemp && !temp_.claim()) { // a signal has removed it, and ends the run
-        return fail(Step::Replace, Error{ErrorKind::Cancelled});
-    }
-    const Rewrite::Outcome outcome = rewrite.apply(records_);
     failure_ = rewrite.failure();
-    if (fromTemp && outcome == Rewrite::Outcome::LeftIncomplete) {
-        temp_.keep();
-        failure_.completeCopy = temp_.name();
-    } else if (fromTemp) {
-        temp_.remove();
-    }
-    return outcome == Rewrite::Outcome::Rewritten;
+    return done;
 }
 
 } // namespace quorvex

@@ -62,7 +62,6 @@ class Destination : public Sink {
 
   private:
     bool fail(Step step, const Error& error);
-    bool failOpening(const Error& error) { return fail(Step::OpenDestination, error); }
     bool openFile(const Existing& found);
     bool noMemory();
     bool commitTemp();

@@ -10,6 +10,15 @@ namespace {
 // user.* (security.*, trusted.*) are the system's to set.
 constexpr char kAccessAcl[] = "system.posix_acl_access";
 
+// The file attributes (Windows' values) a replaced file keeps: hidden,
+// system, not content-indexed. Its archive bit is set whatever it was: the
+// content is new, and a backup must see it, as it would after a write in
+// place.
+constexpr std::uint32_t kHidden = 0x2;
+constexpr std::uint32_t kSystem = 0x4;
+constexpr std::uint32_t kArchive = 0x20;
+constexpr std::uint32_t kNotContentIndexed = 0x2000;
+
 bool isUserAttribute(const std::string& name) {
     return name.rfind("user.", 0) == 0;
 }
@@ -50,7 +59,8 @@ bool keepFrom(System& system, Handle file, const std::filesystem::path& old, con
         return false;
     }
     keepAttributes(system, file, old);
-    (void)system.setAttributes(file, meta.attributes);
+    (void)system.setAttributes(
+        file, kArchive | (meta.attributes & (kHidden | kSystem | kNotContentIndexed)));
     (void)system.setMode(file, meta.mode);
     return true;
 }

@@ -172,7 +172,7 @@ struct Metadata {
     std::uint32_t mode = 0; // permission bits (POSIX)
     std::uint32_t owner = 0;
     std::uint32_t group = 0;
-    std::uint32_t attributes = 0; // attributes kept (Windows)
+    std::uint32_t attributes = 0; // file attributes (Windows)
     std::uint32_t links = 1;      // names of the file: a replacement would part them
 };
 

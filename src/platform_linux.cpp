@@ -62,6 +62,10 @@ int at(Handle folder) {
     return folder == kNoHandle ? AT_FDCWD : fd(folder);
 }
 
+Metadata metadataOf(const struct stat& st) {
+    return {st.st_mode & 07777u, st.st_uid, st.st_gid, 0, static_cast<std::uint32_t>(st.st_nlink)};
+}
+
 // Writes all of `bytes`; `written` tells how many were, also on failure.
 bool writeAll(int out, std::string_view bytes, std::size_t& written) {
     written = 0;
@@ -273,8 +277,7 @@ class LinuxSystem final : public System {
             if (!out.refusal && appendOnly(AT_FDCWD, name.c_str())) {
                 out.refusal = errorOf(EPERM);
             }
-            out.keep = Metadata{st.st_mode & 07777u, st.st_uid, st.st_gid, 0,
-                                static_cast<std::uint32_t>(st.st_nlink)};
+            out.keep = metadataOf(st);
         }
         return {};
     }
@@ -353,8 +356,7 @@ class LinuxSystem final : public System {
         int done = 0;
         while ((done = ::fcntl(fd(file), F_OFD_SETLK, &whole)) != 0 && errno == EINTR) {
         }
-        return done == 0 ? Error{}
-                         : errorOf(errno, Call::Lock);
+        return done == 0 ? Error{} : errorOf(errno, Call::Lock);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
@@ -423,8 +425,7 @@ class LinuxSystem final : public System {
         if (::fstat(fd(file), &st) != 0) {
             return lastError();
         }
-        out = Metadata{st.st_mode & 07777u, st.st_uid, st.st_gid, 0,
-                       static_cast<std::uint32_t>(st.st_nlink)};
+        out = metadataOf(st);
         return {};
     }
 

@@ -14,10 +14,6 @@ namespace fs = std::filesystem;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The attributes a replaced file keeps.
-constexpr DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
 // Writes all of `bytes`; `written` tells how many were, also on failure.
 bool writeAll(HANDLE out, std::string_view bytes, std::size_t& written) {
     written = 0;
@@ -230,11 +226,8 @@ class WindowsSystem final : public System {
             out.keep.links = info.nNumberOfLinks;
         }
         ::CloseHandle(file);
-        // The archive bit is set whatever it was: the content is new, and a
-        // backup must see it, as it would after a write in place.
         const DWORD old = ::GetFileAttributesW((out.file.empty() ? name : out.file).c_str());
-        out.keep.attributes =
-            FILE_ATTRIBUTE_ARCHIVE | (old != INVALID_FILE_ATTRIBUTES ? old & kKeptAttributes : 0);
+        out.keep.attributes = old != INVALID_FILE_ATTRIBUTES ? old : 0;
         return {};
     }
 

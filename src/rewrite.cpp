@@ -34,7 +34,23 @@ bool Rewrite::prepare(std::uint64_t size) {
     return !error || fail(Step::Write, error);
 }
 
-Rewrite::Outcome Rewrite::apply(std::string_view bytes) {
+Rewrite::Outcome Rewrite::apply(std::string_view bytes, TempFile* copy) {
+    const SignalHold whole(system_);
+    if (copy != nullptr && !copy->claim()) { // a signal has removed it, and ends the run
+        fail(Step::Replace, Error{ErrorKind::Cancelled});
+        return Outcome::Cancelled;
+    }
+    const Outcome outcome = overwriteOrPutBack(bytes);
+    if (copy != nullptr && outcome == Outcome::LeftIncomplete) {
+        copy->keep();
+        failure_.completeCopy = copy->name();
+    } else if (copy != nullptr) {
+        copy->remove();
+    }
+    return outcome;
+}
+
+Rewrite::Outcome Rewrite::overwriteOrPutBack(std::string_view bytes) {
     Changes changes;
     const Error error = overwrite(bytes, changes);
     if (!error) {

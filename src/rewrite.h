@@ -8,9 +8,10 @@
 //                    that holds it), reads its old bytes into memory, and
 //                    checks the room for `size` new bytes (room.h). Nothing
 //                    is changed yet; false: refused, and failure() says why.
-//   apply(bytes)     with signals held, which the caller does: writes what
-//                    the new bytes need beyond the old end first, then over
-//                    the old bytes, cuts the file to its new size and syncs.
+//   apply(bytes)     holds every signal that would end the run until the
+//                    file is whole again, then writes what the new bytes
+//                    need beyond the old end first, then over the old bytes,
+//                    cuts the file to its new size and syncs.
 //                    Should a step fail (a full disk, a quota, a file-size
 //                    limit), the changed old bytes are written back and the
 //                    file is cut to its old size; should even that find no
@@ -20,11 +21,14 @@
 // apply()'s outcomes:
 //   Rewritten        the file holds the new bytes, synced;
 //   PutBack          it failed, and the file is byte for byte as it was;
-//   LeftIncomplete   it failed, and so did putting the old bytes back.
+//   LeftIncomplete   it failed, and so did putting the old bytes back;
+//   Cancelled        a signal removed the temporary file that holds the new
+//                    bytes (see apply()) before the hold: nothing changed.
 #pragma once
 
 #include "messages.h"
 #include "platform.h"
+#include "temp_file.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -35,7 +39,7 @@ namespace quorvex {
 
 class Rewrite {
   public:
-    enum class Outcome { Rewritten, PutBack, LeftIncomplete };
+    enum class Outcome { Rewritten, PutBack, LeftIncomplete, Cancelled };
 
     // `name` is the file as the user named it, for the failure.
     Rewrite(System& system, Handle file, std::filesystem::path name, LockWait& wait)
@@ -43,7 +47,11 @@ class Rewrite {
 
     // Throws std::bad_alloc when the old bytes do not fit in memory.
     bool prepare(std::uint64_t size);
-    Outcome apply(std::string_view bytes);
+    // `copy`, if any, is the temporary file that holds `bytes`: it is taken
+    // back from the signal handlers within the hold, removed once the file
+    // is whole, old or new, and kept, named in the failure, as the only
+    // complete result when the file is left incomplete.
+    Outcome apply(std::string_view bytes, TempFile* copy = nullptr);
 
     const Failure& failure() const { return failure_; }
 
@@ -54,6 +62,7 @@ class Rewrite {
         bool cut = false;        // all past the new end
     };
     bool fail(Step step, const Error& error);
+    Outcome overwriteOrPutBack(std::string_view bytes);
     Error overwrite(std::string_view bytes, Changes& changes);
     Error putBackChanges(std::uint64_t end, const Changes& changes);
     Error putBackWhole();

@@ -103,11 +103,17 @@ Error TempFile::commit(const std::filesystem::path& target) {
     return error;
 }
 
-Error TempFile::openForReading(Handle& in) {
-    if (!allows(state_ == State::Pending || state_ == State::Claimed, "openForReading()")) {
+Error TempFile::readBack(std::string& into) {
+    if (!allows(state_ == State::Pending || state_ == State::Claimed, "readBack()")) {
         return {ErrorKind::Other};
     }
-    return openPatiently(system_, folder_, leaf_, true, in);
+    Handle in = kNoHandle;
+    Error error = openPatiently(system_, folder_, leaf_, true, in);
+    if (!error) {
+        const Closing closing(system_, in);
+        error = readWhole(system_, in, into);
+    }
+    return error;
 }
 
 bool TempFile::claim() {

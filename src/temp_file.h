@@ -35,6 +35,7 @@
 #include "platform.h"
 
 #include <filesystem>
+#include <string>
 
 namespace quorvex {
 
@@ -53,8 +54,9 @@ class TempFile {
     // Renames it over `target`, a name in the same folder, waiting out a brief
     // hold on either by another program, and it is gone from here.
     Error commit(const std::filesystem::path& target);
-    // Opens it again, for reading, while pending or claimed.
-    Error openForReading(Handle& in);
+    // Reads what it holds into `into`, while pending or claimed. Throws
+    // std::bad_alloc.
+    Error readBack(std::string& into);
     // Takes it from the signal handlers; false when a signal removed it already.
     bool claim();
     // A claimed file goes now, or stays on purpose.
