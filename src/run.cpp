@@ -118,9 +118,12 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
 
 int run(const std::vector<std::filesystem::path>& args, std::FILE* out) {
     System& system = nativeSystem();
-    if (args.size() < 2) {
+    // No argument asks for the usage text; one, or more than two, is a
+    // mistake (a file name left empty, a glob that matched more): nothing is
+    // touched, and the status says it failed.
+    if (args.size() != 2) {
         writeConsole(out, usageText());
-        return kCompleted;
+        return args.empty() ? kCompleted : kFailed;
     }
     try {
         return convertFile(system, args[0], args[1], out);
