@@ -98,6 +98,10 @@ class LineReader {
     std::uint64_t lineAfterLast() const;
 
   private:
+    // The first `ch` in [from, to), or null.
+    static const char* find(const char* from, const char* to, char ch) {
+        return static_cast<const char*>(std::memchr(from, ch, static_cast<std::size_t>(to - from)));
+    }
     // Reads the line that begins at `at`, numbered `number`; `next` is set
     // to where the line after it begins.
     inline Line takeAt(const char* at, std::uint64_t number, const char*& next);
@@ -168,19 +172,29 @@ template <class Visit> void LineReader::readAll(Visit& visit) {
 }
 
 Line LineReader::takeAt(const char* at, std::uint64_t number, const char*& next) {
-    const auto left = static_cast<std::size_t>(end_ - at);
-    const void* lf = std::memchr(at, '\n', left);
-    std::string_view raw(
-        at, lf == nullptr ? left : static_cast<std::size_t>(static_cast<const char*>(lf) - at));
-    next = lf == nullptr ? end_ : static_cast<const char*>(lf) + 1;
+    const void* lf = std::memchr(at, '\n', static_cast<std::size_t>(end_ - at));
+    const char* stop = lf == nullptr ? end_ : static_cast<const char*>(lf);
+    Line line;
+    line.number = number;
+    line.lineFeed = lf != nullptr;
+    // A carriage return alone ends the line where a record follows it, so
+    // that a file of such line ends (old Mac tools) reads as its LF form;
+    // every other carriage return is dropped.
+    const char* const cr = find(at, stop, '\r');
+    for (const char* end = cr; end != nullptr; end = find(end + 1, stop, '\r')) {
+        if (stop - end > 2 && isRecordStart(end[1], end[2])) {
+            stop = end;
+            line.lineFeed = true;
+            break;
+        }
+    }
+    next = stop == end_ ? end_ : stop + 1;
+    std::string_view raw(at, static_cast<std::size_t>(stop - at));
     if (!raw.empty() && raw.back() == '\r') { // a CR LF line end
         raw.remove_suffix(1);
     }
-    Line line;
-    line.number = number;
     line.raw = raw;
-    line.lineFeed = lf != nullptr;
-    if (std::memchr(raw.data(), '\r', raw.size()) == nullptr) { // nearly always
+    if (cr == nullptr || cr >= raw.data() + raw.size()) { // no carriage return: nearly always
         line.head = raw.substr(0, kHead);
         line.size = raw.size();
         line.selected = raw.size() > 1 && isSelectedType(raw[1]);

@@ -97,6 +97,7 @@ TEST(Lines, CountsLines) {
         {"\n", 1, "a blank line"},
         {"a\nb", 2, "a last line without a line feed"},
         {"a\nb\n", 2, "no line after a final line feed"},
+        {"S1\rS9\r\rs0\rx\r1S\r", 3, "a carriage return alone ends a line where a record follows"},
         {"\n\n\r\n\n", 4, "blank lines, one with CR LF"},
         {line(510, "\n"), 1, "510 characters and a line feed: one piece"},
         {line(511, "\n"), 2, "511 and a line feed: the line feed is a piece"},

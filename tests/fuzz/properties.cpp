@@ -21,6 +21,12 @@ constexpr std::size_t kModelSplitLine = 514; // the longest S1 line split in two
 constexpr std::size_t kRecordRoom = 516;     // the longest piece widened, 515, and its NUL
 constexpr std::size_t kLongestRecord = 514;  // count FF and its 255 bytes
 
+// Whether `text` holds S or s and a digit from `at` on.
+bool recordStartsAt(std::string_view text, std::size_t at) {
+    return at + 1 < text.size() && (text[at] == 'S' || text[at] == 's') && text[at + 1] >= '0' &&
+           text[at + 1] <= '9';
+}
+
 bool splitsInTwo(std::string_view line) {
     return line.size() > kModelPiece && line.size() <= kModelSplitLine && line[1] == '1';
 }
@@ -185,12 +191,14 @@ void modelLine(std::string_view line, bool hasLineFeed, Model& model) {
 
 Model modelOf(std::string_view source) {
     Model model;
-    for (const char ch : source) {
-        if (ch == '\x1A') {
-            break;
-        }
-        if (ch != '\r') {
-            model.text += ch;
+    // A carriage return is dropped, unless a record follows it: then it ends
+    // a line, as a line feed does.
+    const std::string_view cut = source.substr(0, std::min(source.find('\x1A'), source.size()));
+    for (std::size_t at = 0; at < cut.size(); ++at) {
+        if (cut[at] != '\r') {
+            model.text += cut[at];
+        } else if (recordStartsAt(cut, at + 1)) {
+            model.text += '\n';
         }
     }
     const std::string_view text = model.text;
@@ -260,11 +268,11 @@ bool splitRecords(std::string_view output, std::vector<std::string_view>& record
 
 // The source with carriage returns put in at places its own bytes choose.
 std::string withCarriageReturns(std::string_view source) {
-    std::string out = "\r";
+    std::string out = recordStartsAt(source, 0) ? "" : "\r";
     for (std::size_t at = 0; at < source.size(); ++at) {
         out += source[at];
         const auto mix = static_cast<unsigned char>(source[at]) + at;
-        if (mix % 7 == 0) {
+        if (mix % 7 == 0 && !recordStartsAt(source, at + 1)) { // where none ends a line
             out += mix % 2 == 0 ? "\r" : "\r\r";
         }
     }
