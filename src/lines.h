@@ -181,7 +181,7 @@ Line LineReader::takeAt(const char* at, std::uint64_t number, const char*& next)
     // that a file of such line ends (old Mac tools) reads as its LF form;
     // every other carriage return is dropped.
     const char* const cr = find(at, stop, '\r');
-    for (const char* end = cr; end != nullptr; end = find(end + 1, stop, '\r')) {
+    for (const char* end = cr; end != nullptr && end + 1 != stop; end = find(end + 1, stop, '\r')) {
         if (stop - end > 2 && isRecordStart(end[1], end[2])) {
             stop = end;
             line.lineFeed = true;
