@@ -43,19 +43,16 @@ class Writer {
         return !failed_;
     }
 
-    // Whether a data record (S3, from a '1' piece) is among those held.
-    bool holdsData() const {
+    // Calls each(record) for each record held, without its line end.
+    template <class Each> void eachHeld(Each each) const {
         for (std::size_t at = 0; at < used_;) {
-            if (buffer_[at + 1] == '3') {
-                return true;
-            }
             // Every record ends in CR LF.
-            at = static_cast<std::size_t>(
-                     static_cast<const char*>(std::memchr(&buffer_[at], '\n', used_ - at)) -
-                     buffer_.get()) +
-                 1;
+            const auto end = static_cast<std::size_t>(
+                static_cast<const char*>(std::memchr(&buffer_[at], '\r', used_ - at)) -
+                buffer_.get());
+            each(std::string_view(&buffer_[at], end - at));
+            at = end + 2;
         }
-        return false;
     }
 
     // Lets go of the records held, unwritten.
@@ -113,12 +110,15 @@ void convertLine(const Line& line, LineReader& reader, Writer& out) {
 }
 
 // Counts in `counts` a line the plain path did not take if it is an S2 or S3
-// record, or, `converted` to no record, no record at all.
+// record, of any length, or, `converted` to no record, no record at all: not
+// a mark and a type digit first, or longer than any record.
 void countUnconverted(const Line& line, bool converted, Counts& counts) {
-    if (line.kind == LineKind::Record && line.size <= kMaxRecordLine) {
+    const bool record = line.kind == LineKind::Record;
+    if (record && (line.type() == '2' || line.type() == '3')) {
         counts.droppedS2 += line.type() == '2' ? 1 : 0;
         counts.droppedS3 += line.type() == '3' ? 1 : 0;
-    } else if (!converted && line.kind != LineKind::Blank) {
+    } else if (!converted && line.kind != LineKind::Blank &&
+               !(record && line.size <= kMaxRecordLine)) {
         ++counts.noRecords;
     }
 }
@@ -199,16 +199,14 @@ class Surveying {
     void plainLine(const Line& /*line*/, const PlainLine& plain) {
         lines_ = true;
         out_.record(plain.written);
-        data_ = out_.holdsData();
-        out_.discard();
+        look();
     }
     void line(const Line& line) {
         lines_ = lines_ || line.pieces() != 0;
         const std::uint64_t before = out_.written();
         convertLine(line, reader_, out_);
-        data_ = out_.holdsData();
-        out_.discard();
         countUnconverted(line, out_.written() != before, counts_);
+        look();
     }
 
     Survey result() const {
@@ -216,20 +214,36 @@ class Surveying {
         if (!lines_) {
             return found;
         }
-        const bool dropped = counts_.droppedS2 + counts_.droppedS3 != 0;
-        const bool converts = data_ || (!dropped && counts_.noRecords == 0);
+        found.droppedRecords = counts_.droppedS2 + counts_.droppedS3 != 0;
+        found.foreignMark = sRecords_ ? '\0' : foreignMark_;
+        const bool converts =
+            data_ || (!found.droppedRecords && counts_.noRecords == 0 && foreignMark_ == '\0');
         found.verdict = converts ? Survey::Verdict::Converts : Survey::Verdict::NothingToConvert;
-        found.droppedRecords = dropped;
         return found;
     }
 
   private:
+    // Notes what the records just written begin with, and lets them go. A
+    // data record is an S3 one, from an S1 line; one whose mark is no S is
+    // none, as no loader would take it.
+    void look() {
+        out_.eachHeld([this](std::string_view record) {
+            const bool s = isMark(record[0]);
+            sRecords_ = sRecords_ || s;
+            data_ = data_ || (s && record[1] == '3');
+            foreignMark_ = s || foreignMark_ != '\0' ? foreignMark_ : record[0];
+        });
+        out_.discard();
+    }
+
     DiscardSink sink_;
     Writer out_;
     LineReader& reader_;
     Counts counts_;
-    bool lines_ = false; // any line at all: a piece read
-    bool data_ = false;
+    bool lines_ = false;    // any line at all: a piece read
+    bool data_ = false;     // a data record
+    bool sRecords_ = false; // a record whose mark is S
+    char foreignMark_ = 0;  // the first mark of a record that is no S
 };
 
 } // namespace

@@ -18,14 +18,19 @@ class LineReports;
 struct Survey {
     enum class Verdict {
         NoLine,           // nothing but carriage returns, or nothing at all
-        NothingToConvert, // S2 or S3 records, or lines that are no records,
-                          // and not one data record: a source of another
-                          // kind (an S2 image, a file converted already,
-                          // another kind of file or text)
+        NothingToConvert, // S2 or S3 records, lines that are no records, or
+                          // records whose mark is no S, and not one data
+                          // record: a source of another kind (an S2 image,
+                          // a file converted already, Intel HEX, a binary,
+                          // another kind of text)
         Converts,         // a data record, or records and blank lines alone
     };
     Verdict verdict = Verdict::NoLine;
-    bool droppedRecords = false; // of NothingToConvert: S2 or S3 records among its lines
+    // Of NothingToConvert: S2 or S3 records among its lines; or, where none
+    // of the records it would give begins with S (Intel HEX, a binary), the
+    // first character they would begin with.
+    bool droppedRecords = false;
+    char foreignMark = 0;
 };
 
 // Reads the source text (cut at its Ctrl-Z) as the conversion does, as far
@@ -39,7 +44,8 @@ struct Counts {
     std::uint64_t droppedS2 = 0;
     std::uint64_t droppedS3 = 0;
     // Lines that are neither blank nor a record's: not S or s and a digit, or
-    // longer than any record; and that convert to nothing.
+    // longer than any record (but S2 and S3 records); and that convert to
+    // nothing.
     std::uint64_t noRecords = 0;
 };
 

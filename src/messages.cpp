@@ -65,14 +65,23 @@ constexpr Plural kNotShown = {"quorvex: {}: {} more line not shown",
                               "quorvex: {}: {} more lines not shown"};
 constexpr Plural kRefused = {"quorvex: {} is refused (QUORVEX_STRICT): {} line reported",
                              "quorvex: {} is refused (QUORVEX_STRICT): {} lines reported"};
-constexpr Plural kDropped = {"quorvex: {}: {} {} record dropped; its data is not in {}",
-                             "quorvex: {}: {} {} records dropped; their data is not in {}"};
+constexpr Plural kDropped = {"quorvex: {}: {} dropped; its data is not in {}",
+                             "quorvex: {}: {} dropped; their data is not in {}"};
+constexpr Plural kDroppedRecords = {"{} {} record", "{} {} records"};
+constexpr Plural kDroppedLines = {"{} line that is no S-record", "{} lines that are no S-records"};
 constexpr char kHoldsDroppedRecords[] =
     "quorvex: {} holds S2 or S3 records but no S1 record to convert"
     " (an S2 image, or a file converted already)";
 constexpr char kHoldsNoRecords[] =
     "quorvex: {} holds no S1 record to convert, and lines that are no S-records"
-    " (another kind of file or text, or lines ended by a carriage return alone)";
+    " (another kind of file or text)";
+constexpr char kHoldsNoSRecords[] = "quorvex: {} holds no S-records: its lines begin with {}{}";
+constexpr char kIntelHex[] = ", as Intel HEX does";
+constexpr const char* kNoLine[] = {
+    "quorvex: {} is empty",                                  // NoLine::Empty
+    "quorvex: {} begins with a Ctrl-Z, which ends its data", // NoLine::CtrlZFirst
+    "quorvex: {} holds nothing but carriage returns",        // NoLine::CarriageReturns
+};
 constexpr char kTakenAsOn[] =
     "quorvex: {}={} is none of 1, true, yes, on, 0, false, no, off: taken as on";
 
@@ -266,13 +275,25 @@ std::string refused(const std::string& source, std::uint64_t reported) {
 }
 
 std::string dropped(const std::string& source, const std::string& destination, std::uint64_t s2,
-                    std::uint64_t s3) {
+                    std::uint64_t s3, std::uint64_t others) {
     const char* kinds = s3 == 0 ? "S2" : s2 == 0 ? "S3" : "S2 and S3";
-    return fill(kDropped.of(s2 + s3), {source, number(s2 + s3), kinds, destination});
+    const std::string records = fill(kDroppedRecords.of(s2 + s3), {number(s2 + s3), kinds});
+    const std::string lines = fill(kDroppedLines.of(others), {number(others)});
+    const std::string what = others == 0    ? records
+                             : s2 + s3 == 0 ? lines
+                                            : records + " and " + lines;
+    return fill(kDropped.of(s2 + s3 + others), {source, what, destination});
 }
 
-std::string nothingToConvert(const std::string& source, bool holdsDroppedRecords) {
+std::string nothingToConvert(const std::string& source, bool holdsDroppedRecords, char mark) {
+    if (mark != '\0') {
+        return fill(kHoldsNoSRecords, {source, shown(mark), mark == ':' ? kIntelHex : ""});
+    }
     return fill(holdsDroppedRecords ? kHoldsDroppedRecords : kHoldsNoRecords, {source});
+}
+
+std::string noLine(const std::string& source, NoLine why) {
+    return fill(kNoLine[static_cast<int>(why)], {source});
 }
 
 std::string switchTakenAsOn(std::string_view name, std::string_view value) {

@@ -90,12 +90,18 @@ std::string notShown(const std::string& source, std::uint64_t more);
 // The last line of a strict refusal, after `reported` reported lines.
 std::string refused(const std::string& source, std::uint64_t reported);
 
-// The data a completed run dropped: `s2` S2 and `s3` S3 records.
+// The data a completed run dropped: `s2` S2 and `s3` S3 records, and
+// `others` lines that are no S-records.
 std::string dropped(const std::string& source, const std::string& destination, std::uint64_t s2,
-                    std::uint64_t s3);
+                    std::uint64_t s3, std::uint64_t others);
 // Why a source with nothing to convert is refused: it holds S2 or S3
-// records, or lines that are no records.
-std::string nothingToConvert(const std::string& source, bool holdsDroppedRecords);
+// records; or no S-records at all, its records beginning with `mark` (0:
+// lines that are no records).
+std::string nothingToConvert(const std::string& source, bool holdsDroppedRecords, char mark);
+// Why a source holds no line: it is empty, or begins with a Ctrl-Z, or holds
+// carriage returns alone.
+enum class NoLine { Empty, CtrlZFirst, CarriageReturns };
+std::string noLine(const std::string& source, NoLine why);
 
 // A switch whose value is none of those understood.
 std::string switchTakenAsOn(std::string_view name, std::string_view value);

@@ -49,11 +49,14 @@ void sayReports(const std::filesystem::path& fin, const LineReports& reports) {
     }
 }
 
-// Says what the conversion dropped, if anything: the data of S2 and S3 records.
+// Says what the conversion dropped, if anything: the data of S2 and S3
+// records, and of lines that are no records (an indented record, one behind
+// a byte-order mark).
 void sayDropped(const std::filesystem::path& fin, const std::filesystem::path& fout,
                 const Counts& counts) {
-    if (counts.droppedS2 + counts.droppedS3 != 0) {
-        writeErrorLine(dropped(quoted(fin), quoted(fout), counts.droppedS2, counts.droppedS3));
+    if (counts.droppedS2 + counts.droppedS3 + counts.noRecords != 0) {
+        writeErrorLine(dropped(quoted(fin), quoted(fout), counts.droppedS2, counts.droppedS3,
+                               counts.noRecords));
     }
 }
 
@@ -77,7 +80,13 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         // destination is touched: a refused source leaves even a pipe empty.
         const Survey found = survey(text.view());
         if (found.verdict == Survey::Verdict::NoLine) {
-            return say(out, Message::NoData);
+            say(out, Message::NoData);
+            if (switches().verbose) {
+                writeErrorLine(noLine(quoted(fin), !text.view().empty()  ? NoLine::CarriageReturns
+                                                   : text.rest().empty() ? NoLine::Empty
+                                                                         : NoLine::CtrlZFirst));
+            }
+            return kFailed;
         }
         if (strict || (report && found.verdict == Survey::Verdict::NothingToConvert)) {
             checkText(text.view(), reports, text.rest());
@@ -91,7 +100,8 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
             sayReports(fin, reports);
             say(out, Message::NoData);
             if (switches().verbose) {
-                writeErrorLine(nothingToConvert(quoted(fin), found.droppedRecords));
+                writeErrorLine(
+                    nothingToConvert(quoted(fin), found.droppedRecords, found.foreignMark));
             }
             return kFailed;
         }

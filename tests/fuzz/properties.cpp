@@ -411,8 +411,10 @@ std::string checkConversion(std::string_view source) {
         return "the output is not a sequence of records ending in CR LF";
     }
     const Model model = modelOf(source);
-    const bool data = std::any_of(model.records.begin(), model.records.end(),
-                                  [](const Expected& record) { return record.type == '3'; });
+    const bool data =
+        std::any_of(model.records.begin(), model.records.end(), [](const Expected& record) {
+            return record.type == '3' && (record.mark == 'S' || record.mark == 's');
+        });
     if (result.verdict != Survey::Verdict::Converts && data) {
         return "a source with a data record refused";
     }
