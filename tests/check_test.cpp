@@ -78,6 +78,7 @@ TEST(SourceCheck, EachFileRuleHasItsReason) {
         {data + rec('5', "0001") + end + std::string("\x1A\x1A\r\n\0 \t", 7), ""},
         {data + " \t\n\n" + end, ""},
         {data + rec('1', "0011BBCC") + rec('1', "FFFFAABB") + rec('1', "0000CC") + end, ""},
+        {data + rec('1', "000FCCAA") + end, ""}, // a new byte, then one given alike
         {"\xEF\xBB\xBF" + data + end, "1: not a record: it starts with byte 0xEF\n"},
         {" " + sound, "1: not a record: it starts with byte 0x20\n"},
         {":0400000001020304F2\n", "1: not a record: it starts with ':'\n"},
