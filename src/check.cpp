@@ -246,6 +246,7 @@ void Check::soundLine(const Line& line) {
     if (text[0] == 'S' && text[1] == '1' && s9Line_ == 0 && !countIsThree(text)) {
         ++records_;
         ++s1Records_;
+        countsAll_ = false;
         if (bytes_.take(line.number, text, !reports_.full(), overlap_)) {
             reports_.add(line.number, overlap_);
         }
@@ -273,6 +274,7 @@ void Check::record(const Line& line, Known known) {
         }
         return;
     }
+    countsAll_ = false;
     if (known != Known::reported) {
         std::optional<Problem> problem;
         if (known == Known::nothing) {
@@ -291,6 +293,7 @@ void Check::record(const Line& line, Known known) {
         if (problem) {
             reports_.add(line.number, *problem);
         }
+        countsAll_ = !problem && (text[1] == '5' || text[1] == '6');
     }
     count(line.number, text[1]);
 }
@@ -307,7 +310,6 @@ std::optional<Problem> Check::placeProblem(std::string_view text) const {
     const std::string_view count = text.substr(2, 2);
     switch (type) {
     case '4':
-    case '6':
     case '7':
     case '8':
         return Problem{Fault::foreignType, type};
@@ -318,15 +320,20 @@ std::optional<Problem> Check::placeProblem(std::string_view text) const {
         return byteAt(text, 4) + byteAt(text, 6) == 0
                    ? std::nullopt
                    : std::optional(withField(Problem{Fault::headerAddress}, text.substr(4, 4)));
-    case '5': {
-        const unsigned value = byteAt(text, 4) * 256u + byteAt(text, 6);
-        if (!countIsThree(text)) {
-            return withField(Problem{Fault::countField}, count);
+    case '5':   // a count of the S1 records before it, of 16 bits
+    case '6': { // of 24 bits, as srec_cat writes it past 65,535
+        const std::size_t digits = type == '5' ? 4 : 6;
+        unsigned value = 0;
+        for (std::size_t at = 4; at < 4 + digits; at += 2) {
+            value = value * 256u + byteAt(text, at);
         }
-        return value == s1Records_
-                   ? std::nullopt
-                   : std::optional(withField(Problem{Fault::countValue, 0, 0, value, 0, s1Records_},
-                                             text.substr(4, 4)));
+        if (text.size() != 6 + digits || byteAt(text, 2) != digits / 2 + 1) {
+            return withField(Problem{Fault::countField, type}, count);
+        }
+        return value == s1Records_ ? std::nullopt
+                                   : std::optional(withField(
+                                         Problem{Fault::countValue, type, 0, value, 0, s1Records_},
+                                         text.substr(4, digits)));
     }
     case '1':
         return countIsThree(text) ? std::optional(Problem{Fault::emptyS1}) : std::nullopt;
@@ -351,8 +358,13 @@ void Check::finish(const LineReader& reader, std::string_view rest) {
     if (stray != std::string_view::npos) {
         reports_.add(reader.endLine(), Problem{Fault::afterCtrlZ, rest[stray]});
     }
-    if (s1Records_ != 0 && s9Line_ == 0) {
+    // A last sound S5 or S6 that counts every S1 record shows that nothing
+    // was cut, as an S9 does.
+    if (s1Records_ != 0 && s9Line_ == 0 && !countsAll_) {
         reports_.add(reader.lineAfterLast(), Problem{Fault::noS9});
+    }
+    if (s1Records_ == 0) {
+        reports_.add(reader.lineAfterLast(), Problem{Fault::noData});
     }
 }
 

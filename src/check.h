@@ -31,18 +31,19 @@ enum class Fault {
     // The rules on the file as a whole, checked on lines that break none above.
     notRecord,     // a non-blank line that does not begin with S and a digit
     lowerMark,     // a record marked with a lower-case s
-    foreignType,   // an S4, S6, S7 or S8 record
+    foreignType,   // an S4, S7 or S8 record
     emptyS1,       // an S1 record of no data bytes, which no tool writes
     lateHeader,    // an S0 that is not the first record
     headerAddress, // an S0 whose address is not 0000
-    countField,    // an S5 whose count field is not 03
-    countValue,    // an S5 whose value is not the number of S1 records before it
+    countField,    // an S5 or S6 whose count field is not 03 or 04
+    countValue,    // an S5 or S6 whose value is not the number of S1 records before it
     secondS9,      // an S9 after the first
     afterS9,       // a record after the first S9
     s9Data,        // an S9 whose count is not 03
     overlap,       // bytes an earlier S1 record gave other values
     afterCtrlZ,    // data after the Ctrl-Z, which is never read
-    noS9,          // no S9 in a file of S1 records
+    noS9,          // no S9, nor a last count of every S1 record, in a file of S1 records
+    noData,        // no S1 record at all: nothing to flash
 };
 
 // What is wrong with a line: the fault and what its reason names.
@@ -53,7 +54,7 @@ struct Problem {
     unsigned said = 0;       // the count, or the checksum, the line gives
     unsigned found = 0;      // the bytes the line holds, or the checksum they give
     std::uint64_t other = 0; // an earlier line the reason names
-    char field[5] = {};      // the count or address as the file shows it
+    char field[7] = {};      // the count, address or value as the file shows it
     std::size_t address = 0; // the address given another value (overlap)
 };
 
@@ -149,6 +150,7 @@ class Check {
     std::uint64_t records_ = 0;       // record lines so far
     std::uint64_t s1Records_ = 0;     // of them S1
     std::uint64_t s9Line_ = 0;        // the first S9's line, 0 before it
+    bool countsAll_ = false;          // the last record is a sound count of every S1
 };
 
 // Only the check: the lines of a source text (cut at its Ctrl-Z, `rest`

@@ -104,14 +104,16 @@ constexpr char kForeignType[] = "an S{} record, which an S1/S9 file does not hol
 constexpr char kEmptyS1[] = "an S1 record without data";
 constexpr char kLateHeader[] = "an S0 header that is not the first record";
 constexpr char kHeaderAddress[] = "an S0 header at address {}, not 0000";
-constexpr char kCountField[] = "an S5 record whose count is {}, not 03";
-constexpr char kCountValue[] = "the S5 record counts {} ({}) S1 records, but {} come before it";
+constexpr char kCountField[] = "an S{} record whose count is {}, not {}";
+constexpr Plural kCountValue = {"the S{} record counts {} ({}) S1 records, but {} comes before it",
+                                "the S{} record counts {} ({}) S1 records, but {} come before it"};
 constexpr char kSecondS9[] = "a second S9 record (the first is on line {})";
 constexpr char kAfterS9[] = "a record after the S9 on line {}";
 constexpr char kS9Data[] = "an S9 record that carries data: the count says {}, not 03";
 constexpr char kOverlap[] = "gives address {} the byte {}, which line {} gave as {}";
 constexpr char kAfterCtrlZ[] = "data after the Ctrl-Z, which is never read ({} first)";
 constexpr char kNoS9[] = "no S9 record at the end: the file may be cut short";
+constexpr char kNoData[] = "no S1 record: there is no data to flash";
 
 // `text` with each {} replaced by the next of `args`.
 std::string fill(std::string_view text, std::initializer_list<std::string_view> args) {
@@ -242,9 +244,10 @@ std::string reason(const Problem& problem) {
     case Fault::headerAddress:
         return fill(kHeaderAddress, {field});
     case Fault::countField:
-        return fill(kCountField, {field});
+        return fill(kCountField, {type, field, problem.ch == '5' ? "03" : "04"});
     case Fault::countValue:
-        return fill(kCountValue, {field, number(problem.said), number(problem.other)});
+        return fill(kCountValue.of(problem.other),
+                    {type, field, number(problem.said), number(problem.other)});
     case Fault::secondS9:
         return fill(kSecondS9, {number(problem.other)});
     case Fault::afterS9:
@@ -258,6 +261,8 @@ std::string reason(const Problem& problem) {
         return fill(kAfterCtrlZ, {shown(problem.ch)});
     case Fault::noS9:
         return kNoS9;
+    case Fault::noData:
+        return kNoData;
     }
     return {};
 }

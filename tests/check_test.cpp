@@ -79,9 +79,19 @@ TEST(SourceCheck, EachFileRuleHasItsReason) {
         {data + " \t\n\n" + end, ""},
         {data + rec('1', "0011BBCC") + rec('1', "FFFFAABB") + rec('1', "0000CC") + end, ""},
         {data + rec('1', "000FCCAA") + end, ""}, // a new byte, then one given alike
-        {"\xEF\xBB\xBF" + data + end, "1: not a record: it starts with byte 0xEF\n"},
+        {"\xEF\xBB\xBF" + data + end,
+         "1: not a record: it starts with byte 0xEF\n3: no S1 record: there is no data to flash\n"},
         {" " + sound, "1: not a record: it starts with byte 0x20\n"},
-        {":0400000001020304F2\n", "1: not a record: it starts with ':'\n"},
+        {":0400000001020304F2\n",
+         "1: not a record: it starts with ':'\n2: no S1 record: there is no data to flash\n"},
+        {head, "2: no S1 record: there is no data to flash\n"}, // cut after its header
+        {head + data + rec('5', "0001"), ""},   // the count shows it whole, without an S9
+        {head + data + rec('6', "000001"), ""}, // a count of 24 bits
+        {data + rec('5', "0001") + data,        // a count, but not the last record
+         "4: no S9 record at the end: the file may be cut short\n"},
+        {data + rec('6', "000002"),
+         "2: the S6 record counts 000002 (2) S1 records, but 1 comes "
+         "before it\n3: no S9 record at the end: the file may be cut short\n"},
         {data + "S!030000FC\n" + end, "2: not a record: no type digit after the S\n"},
         {data + "s9030000FC\n", "2: a lower-case 's' mark, which other tools may not read\n"},
         {"S0030000FD\n" + data + end, "1: the checksum is FD but the bytes give FC\n"},

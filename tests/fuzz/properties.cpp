@@ -114,7 +114,8 @@ bool soundRecord(std::string_view line) {
 // What the rules on the file as a whole have seen so far.
 struct FileModel {
     std::uint64_t records = 0, s1 = 0, s9 = 0; // s9: the first S9's line
-    std::map<unsigned, unsigned> bytes;        // address: value, from sound S1 records
+    bool counted = false;               // the last record is a sound count of every S1 record
+    std::map<unsigned, unsigned> bytes; // address: value, from sound S1 records
 };
 
 // Whether a line breaks a rule of the file as a whole; counts the record lines.
@@ -126,10 +127,13 @@ bool breaksFileRule(std::string_view line, std::uint64_t number, FileModel& file
     const bool sound = soundForm(line);
     bool broken =
         !sound || file.s9 != 0 || line[0] == 's' ||
-        std::string_view("4678").find(type) != std::string_view::npos ||
+        std::string_view("478").find(type) != std::string_view::npos ||
         (type == '0' && (file.records != 0 || line.substr(4, 4) != "0000")) ||
         (type == '5' &&
          (line.substr(2, 2) != "03" || byteAt(line, 4) * 256 + byteAt(line, 6) != file.s1)) ||
+        (type == '6' &&
+         (line.substr(2, 2) != "04" ||
+          (byteAt(line, 4) * 256 + byteAt(line, 6)) * 256 + byteAt(line, 8) != file.s1)) ||
         (type == '9' && line.substr(2, 2) != "03") || (type == '1' && line.substr(2, 2) == "03");
     unsigned address = sound ? byteAt(line, 4) * 256 + byteAt(line, 6) : 0;
     for (std::size_t at = 8; sound && type == '1' && at + 2 < line.size(); at += 2, ++address) {
@@ -138,6 +142,7 @@ bool breaksFileRule(std::string_view line, std::uint64_t number, FileModel& file
         held->second = byteAt(line, at);
     }
     ++file.records;
+    file.counted = !broken && (type == '5' || type == '6');
     file.s1 += type == '1' ? 1 : 0;
     file.s9 = file.s9 == 0 && type == '9' ? number : file.s9;
     return broken;
@@ -228,8 +233,8 @@ Model modelOf(std::string_view source) {
         std::string_view::npos) {
         report(ctrlZLine);
     }
-    if (file.s1 != 0 && file.s9 == 0) {
-        report(number);
+    if ((file.s1 != 0 && file.s9 == 0 && !file.counted) || file.s1 == 0) {
+        report(number); // no S9 nor a last count; or no S1 record at all
     }
     return model;
 }
