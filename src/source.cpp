@@ -40,7 +40,12 @@ bool SourceText::load(const std::filesystem::path& name, bool withRest, Failure&
         return false;
     }
     const Closing closing(system_, file);
-    (void)lockPatiently(system_, file, false, wait_); // past the wait it is read all the same
+    // Another run that rewrites the file where it stands is waited for; past
+    // the wait the file is not read half rewritten.
+    if (lockPatiently(system_, file, false, wait_).kind == ErrorKind::Busy) {
+        why = Failure{Step::ReadSource, name, lockedFor(wait_.seconds())};
+        return false;
+    }
     id_ = system_.id(file);
     if (const Error error = read(name, file, size, withRest)) {
         why = Failure{Step::ReadSource, name, system_.reason(error)};

@@ -24,8 +24,8 @@ class SourceText {
 
     // Opens and reads all of `name` (after its Ctrl-Z too if `withRest`),
     // then lets go of it; false, with `why` set, when it cannot be opened or
-    // a read failed. A run that rewrites the file in place is waited for, a
-    // while, so that what is read is whole. Throws std::bad_alloc.
+    // a read failed, or another run that rewrites the file where it stands
+    // held it past the wait. Throws std::bad_alloc.
     bool load(const std::filesystem::path& name, bool withRest, Failure& why);
 
     std::string_view view() const { return {whole().data(), length_}; }

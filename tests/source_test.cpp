@@ -36,7 +36,8 @@ TEST(SourceText, ReadsWholeOrSaysWhy) {
         {"read fails", "S9", false, Op::Read, 1, 0, "cannot read 'fw.s19': other", "", 0},
         {"cut short midway", kLong, false, Op::Read, 2, 0, "cannot read 'fw.s19': other", "", 0},
         {"a rewrite waited for", "S9", false, Op::Read, 0, 3, "", "S9", 3},
-        {"a lock never released", "S9", false, Op::Read, 0, 1000, "", "S9", 500},
+        {"a lock never released", "S9", false, Op::Read, 0, 1000,
+         "cannot read 'fw.s19': another program kept it locked for 10 seconds", "", 500},
     };
     for (const Row& row : rows) {
         FakeSystem system;

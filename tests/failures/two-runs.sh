@@ -3,7 +3,8 @@
 # Two runs that rewrite one file in place take turns: the file ends holding
 # the records of one of them, whole; a run that reads the file meanwhile
 # reads it whole. A run that waits past its bound for another's lock fails,
-# the file untouched; a caller's flock(1) on the file is not waited for.
+# the file untouched, and so does one that would read it; a caller's
+# flock(1) on the file is not waited for.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"
@@ -36,11 +37,19 @@ wait "$reader"
 [ $? = 1 ] && [ "$(cat read.out)" = "No data!" ] ||
     complain "the reading run read the file half rewritten: $(cat read.out)"
 cmp -s locked/out.s37 b.s37 || complain "the file does not hold the second run's records whole"
-# Past the wait for a run that holds the lock, a run gives up, untouched.
+# Past the wait for a run that holds the lock, a run gives up, untouched; so
+# does one that would read the file, rather than read it half rewritten.
 stop_mid_rewrite locked/out.s37 a.s19 a.s37 a.s19 locked/out.s37
 export QUORVEX_VERBOSE=1
+"${runner[@]}" "${quorvex[@]}" locked/out.s37 copy.s37 >read.out 2>&1 &
+reader=$!
 explained="quorvex: cannot lock 'locked/out.s37': another program kept it locked for 10 seconds"
 expect 1 "File Write Error" b.s19 locked/out.s37
+wait "$reader"
+[ $? = 1 ] && [ "$(cat read.out)" = "File Read Error
+quorvex: cannot read 'locked/out.s37': another program kept it locked for 10 seconds" ] ||
+    complain "a reader past the wait: $(cat read.out)"
+[ -e copy.s37 ] && complain "a reader past the wait made its destination"
 unset QUORVEX_VERBOSE
 explained=
 kill -CONT "$pid"
