@@ -58,6 +58,10 @@ constexpr const char* kSteps[] = {
     "hold the records for {} in memory", // Step::HoldRecords
 };
 constexpr char kLockedFor[] = "another program kept it locked for {} seconds";
+constexpr char kRoomShort[] = "it needs {} free, to be rewritten and put back should that fail,"
+                              " and {} are free";
+constexpr char kQuotaShort[] = "it needs {} free, to be rewritten and put back should that fail;"
+                               " {} are free, but a quota allows less";
 constexpr char kCutShort[] = "it was cut short, or its device failed, while read";
 
 constexpr char kReport[] = "quorvex: {} line {}: {}";
@@ -155,6 +159,13 @@ std::string hexAddress(std::size_t address) {
            hex2(static_cast<unsigned>(address) & 0xFFu);
 }
 
+// Bytes in MiB to a tenth, rounded `up` or down.
+std::string mebibytes(std::uint64_t count, bool up) {
+    constexpr std::uint64_t kTenth = (std::uint64_t{1} << 20) / 10;
+    const std::uint64_t tenths = (count + (up ? kTenth - 1 : 0)) / kTenth;
+    return number(tenths / 10) + "." + number(tenths % 10) + " MiB";
+}
+
 std::string bytes(std::uint64_t count) {
     return fill(kBytes.of(count), {number(count)});
 }
@@ -187,6 +198,13 @@ std::vector<std::string> explanation(const Failure& failure) {
 
 std::string lockedFor(int seconds) {
     return fill(kLockedFor, {std::to_string(seconds)});
+}
+
+std::string roomShort(std::uint64_t needed, std::uint64_t free) {
+    // Short of room, the figures are rounded apart, so that the shortfall
+    // shows; a quota's, alike.
+    return fill(free < needed ? kRoomShort : kQuotaShort,
+                {mebibytes(needed, free < needed), mebibytes(free, false)});
 }
 
 const char* cutShort() {

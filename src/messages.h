@@ -71,6 +71,11 @@ std::vector<std::string> explanation(const Failure& failure);
 // The reason for a lock another run held too long.
 std::string lockedFor(int seconds);
 
+// The reason a rewrite where a file stands is refused for want of room: it
+// needs `needed` bytes free to put the old bytes back should it fail, and
+// `free` are free, as the disk counts them (a quota may allow less).
+std::string roomShort(std::uint64_t needed, std::uint64_t free);
+
 // The reason for a mapped source that faulted.
 const char* cutShort();
 

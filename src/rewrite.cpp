@@ -31,6 +31,11 @@ bool Rewrite::prepare(std::uint64_t size) {
     }
     Room room;
     const Error error = checkRoom(system_, file_, old_.size(), size, room);
+    if (error.kind == ErrorKind::NoRoom) {
+        fail(Step::Write, error);
+        failure_.reason = roomShort(room.needed, room.free);
+        return false;
+    }
     return !error || fail(Step::Write, error);
 }
 

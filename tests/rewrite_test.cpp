@@ -34,8 +34,8 @@ TEST(Rewrite, OutcomesAndWhatTheySay) {
     } rows[] = {
         // clang-format off
         {"enough room", kLong, kEnough, {}, Op::Write, 0, false, 0, Outcome::Rewritten, ""},
-        {"a byte short", kLong, kEnough - 1, {}, Op::Write, 0, false, 0, {}, "quorvex: cannot write 'fw.s37': no room"},
-        {"a quota allows less than the disk shows", kLong, 100, kEnough, Op::Write, 0, false, 0, {}, "quorvex: cannot write 'fw.s37': no room"},
+        {"a byte short", kLong, kEnough - 1, {}, Op::Write, 0, false, 0, {}, "quorvex: cannot write 'fw.s37': it needs 1.1 MiB free, to be rewritten and put back should that fail, and 1.0 MiB are free"},
+        {"a quota allows less than the disk shows", kLong, 100, kEnough, Op::Write, 0, false, 0, {}, "quorvex: cannot write 'fw.s37': it needs 1.0 MiB free, to be rewritten and put back should that fail; 1.0 MiB are free, but a quota allows less"},
         {"room cannot be set aside", kLong, kEnough, {}, Op::Reserve, 1, false, 0, Outcome::Rewritten, ""},
         // Short of room midway, and for putting back what changed: it is
         // emptied, which frees its room, and put back whole.

@@ -18,7 +18,7 @@ dd if=/dev/zero of=fs/fill bs=1M >/dev/null 2>&1 # the disk is full ...
 sync && truncate -s -3M fs/fill && sync          # ... but for 3 MiB
 lock_folder fs/locked
 export QUORVEX_VERBOSE=1
-explained="quorvex: cannot write 'fs/locked/fw.s19': ?*"
+explained="quorvex: cannot write 'fs/locked/fw.s19': it needs * MiB free, to be rewritten and put back should that fail, and * MiB are free"
 expect 1 "File Write Error" fs/locked/fw.s19 fs/locked/fw.s19
 cmp -s fs/locked/fw.s19 fw.s19 || complain "the file was changed"
 exit "$failed"
