@@ -149,7 +149,10 @@ bool Destination::commitTemp() {
 bool Destination::writeDirectly(const Error& refused) {
     Handle out = kNoHandle;
     if (const Error opening = openPatiently(system_, Folder{}, target_.file, false, out)) {
-        return refused ? fail(Step::Replace, refused) : fail(Step::OpenWhereItStands, opening);
+        // Where another program holds the file, its hold is the reason (a
+        // sharing violation), not the rename it made fail.
+        return refused && opening.kind != ErrorKind::Busy ? fail(Step::Replace, refused)
+                                                          : fail(Step::OpenWhereItStands, opening);
     }
     Closing closingOut(system_, out);
     Error reading;

@@ -1,10 +1,12 @@
 #include "platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -87,16 +89,24 @@ bool writeAll(int out, std::string_view bytes, std::size_t& written) {
     return true;
 }
 
-// Every signal that, sent to the run, ends it by default: Ctrl-C and Ctrl-\,
-// kill, a closed terminal, timers and limits (a CPU-time limit), the user's
-// and the real-time signals. Faults that the program itself causes (SIGSEGV,
-// SIGBUS, ...) are no such thing; SIGPIPE and SIGXFSZ are ignored, so that a
-// write fails instead.
+// The signals a fault raises. Sent by another program (a watchdog,
+// timeout -s ABRT, kill -ABRT for a core), each ends the run as any other
+// does; raised by a fault of the program's own, it ends it at once. Holding
+// them does not stop the kernel from delivering a real fault.
+constexpr int kFaultSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGSYS, SIGTRAP};
+
+// Every signal that ends the run by default: Ctrl-C and Ctrl-\, kill, a
+// closed terminal, timers and limits (a CPU-time limit), the user's and the
+// real-time signals, and the faults' when sent. SIGPIPE and SIGXFSZ are
+// ignored, so that a write fails instead.
 sigset_t endingSignals() {
     sigset_t set;
     ::sigemptyset(&set);
     for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
                           SIGPROF, SIGXCPU, SIGIO, SIGPWR, SIGSTKFLT}) {
+        ::sigaddset(&set, sig);
+    }
+    for (const int sig : kFaultSignals) {
         ::sigaddset(&set, sig);
     }
     for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
@@ -105,21 +115,8 @@ sigset_t endingSignals() {
     return set;
 }
 
-void removePending() {
-    const PendingFile* temp = removedOnSignal.exchange(nullptr);
-    if (temp != nullptr) {
-        ::unlinkat(at(temp->folder), temp->name, 0);
-    }
-}
-
-extern "C" void onEndingSignal(int sig) {
-    removePending();
-    (void)std::raise(sig); // the handler is reset: the process ends as it would have
-}
-
 std::atomic<const FaultTexts*> sourceFault{nullptr};
-FaultTexts faultTexts;              // of the one source mapped at a time
-struct sigaction oldFaultAction {}; // restored when it is unmapped
+FaultTexts faultTexts; // of the one source mapped at a time
 
 void writeText(int out, const std::string& text) {
     if (!text.empty()) {
@@ -128,14 +125,23 @@ void writeText(int out, const std::string& text) {
     }
 }
 
-extern "C" void onSourceFault(int /*sig*/) {
-    removePending();
+// Removes the temporary file, if one is pending, and ends the run as the
+// signal would have: the handler is reset, and the signal raised again comes
+// once it returns. A fault of the program's own in its mapped source (cut
+// short by another program, or its disk failing) is said as a read error.
+extern "C" void onSignal(int sig, siginfo_t* info, void* /*context*/) {
+    const bool sent = info->si_code <= 0 && info->si_pid != ::getpid();
     const FaultTexts* texts = sourceFault.load();
-    if (texts != nullptr) {
+    const PendingFile* temp = removedOnSignal.exchange(nullptr);
+    if (temp != nullptr) {
+        ::unlinkat(at(temp->folder), temp->name, 0);
+    }
+    if (sig == SIGBUS && !sent && texts != nullptr) {
         writeText(STDOUT_FILENO, texts->message);
         writeText(STDERR_FILENO, texts->explanation);
+        ::_exit(1);
     }
-    ::_exit(1);
+    (void)std::raise(sig);
 }
 
 // An append-only file can be neither replaced nor emptied; an append-only
@@ -174,15 +180,17 @@ class LinuxSystem final : public System {
         for (const int sig : {SIGPIPE, SIGXFSZ}) {
             ::sigaction(sig, &ignore, nullptr);
         }
-        // A signal that is ignored (nohup) stays ignored.
+        // A signal that is ignored (nohup) stays ignored; a fault's is
+        // handled whatever, to tell it from a sent one.
         const sigset_t ending = endingSignals();
         for (int sig = 1; sig < NSIG; ++sig) {
             struct sigaction old {};
             if (::sigismember(&ending, sig) == 1 && ::sigaction(sig, nullptr, &old) == 0 &&
-                old.sa_handler != SIG_IGN) {
+                (old.sa_handler != SIG_IGN ||
+                 std::count(std::begin(kFaultSignals), std::end(kFaultSignals), sig) != 0)) {
                 struct sigaction act {};
-                act.sa_handler = onEndingSignal;
-                act.sa_flags = static_cast<int>(SA_RESETHAND);
+                act.sa_sigaction = onSignal;
+                act.sa_flags = static_cast<int>(SA_SIGINFO | SA_RESETHAND);
                 ::sigaction(sig, &act, nullptr);
             }
         }
@@ -223,16 +231,11 @@ class LinuxSystem final : public System {
         bytes = {static_cast<const char*>(base), static_cast<std::size_t>(size)};
         faultTexts = fault;
         sourceFault.store(&faultTexts);
-        struct sigaction act {};
-        act.sa_handler = onSourceFault;
-        ::sigaction(SIGBUS, &act, &oldFaultAction);
         return true;
     }
 
     void unmap(std::string_view bytes) override {
-        // Faults elsewhere are no longer this file's.
-        sourceFault.store(nullptr);
-        ::sigaction(SIGBUS, &oldFaultAction, nullptr);
+        sourceFault.store(nullptr); // faults elsewhere are no longer this file's
         ::munmap(const_cast<char*>(bytes.data()), bytes.size());
     }
 
