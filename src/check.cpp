@@ -54,7 +54,7 @@ std::optional<Problem> formProblem(std::string_view text, std::size_t size) {
         return Problem{Fault::notHex, text[at], at + 1};
     }
     if (size % 2 != 0) {
-        return Problem{Fault::oddDigits};
+        return Problem{Fault::oddDigits, 0, size}; // the digit without its pair
     }
     const unsigned count = byteAt(text, 2);
     const auto held = static_cast<unsigned>((size - 4) / 2);
@@ -67,7 +67,7 @@ std::optional<Problem> formProblem(std::string_view text, std::size_t size) {
     const unsigned given = byteAt(text, size - 2);
     const unsigned wanted = calcSum(text.substr(0, size - 2));
     if (given != wanted) {
-        return Problem{Fault::checksum, 0, 0, given, wanted};
+        return Problem{Fault::checksum, 0, size - 1, given, wanted};
     }
     return std::nullopt;
 }
@@ -116,6 +116,35 @@ bool soundPlainLine(std::string_view line, std::string_view record) {
            byteAt(line, size - 2) == ((byteAt(record, record.size() - 2) + 2) & 0xFFu);
 }
 
+namespace {
+
+// The column a reason is about, where the line does not tell it: the mark,
+// the type digit, the count, the address, the value of a count, or the first
+// character past a record or a piece.
+std::size_t fixedColumn(Fault fault) {
+    switch (fault) {
+    case Fault::foreignType:
+        return 2;
+    case Fault::countDiffers:
+    case Fault::countTooSmall:
+    case Fault::countField:
+    case Fault::emptyS1:
+    case Fault::s9Data:
+        return 3;
+    case Fault::headerAddress:
+    case Fault::countValue:
+        return 5;
+    case Fault::longS9:
+        return kPiece + 1;
+    case Fault::tooLong:
+        return kMaxRecordLine + 1;
+    default:
+        return 1;
+    }
+}
+
+} // namespace
+
 void LineReports::add(std::uint64_t line, const Problem& problem) {
     if (line == last_) {
         return;
@@ -123,6 +152,8 @@ void LineReports::add(std::uint64_t line, const Problem& problem) {
     last_ = line;
     if (shown_.size() < kShown) {
         shown_.push_back({line, problem});
+        Problem& shown = shown_.back().problem;
+        shown.column = shown.column != 0 ? shown.column : fixedColumn(shown.fault);
     }
     ++total_;
 }
@@ -220,6 +251,7 @@ bool ByteMap::take(std::uint64_t line, std::string_view record, bool shown, Prob
             found = true;
             if (shown) {
                 problem.address = address + done + differs;
+                problem.column = 9 + 2 * (done + differs); // the first digit of that byte
                 problem.said = byteAt(digits, 2 * differs);
                 problem.found = byteAt(std::string_view(bytes.digits, 512), 2 * (at + differs));
                 problem.other = bytes.owner[at + differs];
@@ -356,7 +388,7 @@ void Check::count(std::uint64_t number, char type) {
 void Check::finish(const LineReader& reader, std::string_view rest) {
     const std::size_t stray = rest.find_first_not_of(std::string_view("\x1A\r\n\0 \t", 6));
     if (stray != std::string_view::npos) {
-        reports_.add(reader.endLine(), Problem{Fault::afterCtrlZ, rest[stray]});
+        reports_.add(reader.endLine(), Problem{Fault::afterCtrlZ, rest[stray], reader.endColumn()});
     }
     // A last sound S5 or S6 that counts every S1 record shows that nothing
     // was cut, as an S9 does.

@@ -22,4 +22,16 @@ std::uint64_t LineReader::lineAfterLast() const {
     return endLine() + (last != std::string_view::npos && text_[last] != '\n' ? 1 : 0);
 }
 
+std::size_t LineReader::endColumn() const {
+    std::size_t column = 1;
+    for (std::size_t at = text_.size(); at > 0 && text_[at - 1] != '\n'; --at) {
+        if (text_[at - 1] == '\r' && at + 1 < text_.size() &&
+            isRecordStart(text_[at], text_[at + 1])) {
+            break; // a carriage return that ends a line
+        }
+        column += text_[at - 1] == '\r' ? 0 : 1;
+    }
+    return column;
+}
+
 } // namespace quorvex

@@ -96,6 +96,8 @@ class LineReader {
     std::uint64_t endLine() const;
     // The line after the last one that holds anything but carriage returns.
     std::uint64_t lineAfterLast() const;
+    // The column on endLine() at which the text ends.
+    std::size_t endColumn() const;
 
   private:
     // The first `ch` in [from, to), or null.

@@ -64,7 +64,7 @@ constexpr char kQuotaShort[] = "it needs {} free, to be rewritten and put back s
                                " {} are free, but a quota allows less";
 constexpr char kCutShort[] = "it was cut short, or its device failed, while read";
 
-constexpr char kReport[] = "quorvex: {} line {}: {}";
+constexpr char kReport[] = "{}:{}:{}: {}: {}";
 constexpr Plural kNotShown = {"quorvex: {}: {} more line not shown",
                               "quorvex: {}: {} more lines not shown"};
 constexpr Plural kRefused = {"quorvex: {} is refused (QUORVEX_STRICT): {} line reported",
@@ -94,7 +94,7 @@ constexpr Plural kBytes = {"{} byte", "{} bytes"};
 constexpr char kTooShort[] = "too short to be a record (skipped)";
 constexpr char kTooLong[] = "longer than any record";
 constexpr char kBadMark[] = "starts with {}, not S";
-constexpr char kNotHex[] = "{} in column {} is no hex digit";
+constexpr char kNotHex[] = "{} is no hex digit";
 constexpr char kOddDigits[] = "an odd number of hex digits";
 constexpr char kCountDiffers[] = "the count says {} ({}) but the line holds {}";
 constexpr char kCountTooSmall[] = "the count says {} ({}), too few for an address and a checksum";
@@ -236,7 +236,7 @@ std::string reason(const Problem& problem) {
     case Fault::badMark:
         return fill(kBadMark, {shown(problem.ch)});
     case Fault::notHex:
-        return fill(kNotHex, {shown(problem.ch), number(problem.column)});
+        return fill(kNotHex, {shown(problem.ch)});
     case Fault::oddDigits:
         return kOddDigits;
     case Fault::countDiffers:
@@ -285,8 +285,12 @@ std::string reason(const Problem& problem) {
     return {};
 }
 
-std::string report(const std::string& source, std::uint64_t line, const Problem& problem) {
-    return fill(kReport, {source, number(line), reason(problem)});
+std::string report(const std::filesystem::path& source, std::uint64_t line, const Problem& problem,
+                   bool error) {
+    const std::string name = quotedText(displayName(source));
+    return fill(kReport, {std::string_view(name).substr(1, name.size() - 2), number(line),
+                          number(problem.column != 0 ? problem.column : 1),
+                          error ? "error" : "warning", reason(problem)});
 }
 
 std::string notShown(const std::string& source, std::uint64_t more) {

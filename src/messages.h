@@ -88,8 +88,12 @@ std::string quotedText(std::string_view text);
 // bytes give 2B".
 std::string reason(const Problem& problem);
 
-// A reported line of `source` (as quoted()): "quorvex: 'fw.s19' line 7: REASON".
-std::string report(const std::string& source, std::uint64_t line, const Problem& problem);
+// A reported line of `source`, in the form compilers use, which editors and
+// CI annotations read: "fw.s19:7:12: warning: REASON", or error: in a strict
+// refusal. The name is as given, but that a control character (a line
+// feed) shows as '?', so that the report stays one line.
+std::string report(const std::filesystem::path& source, std::uint64_t line, const Problem& problem,
+                   bool error);
 // "quorvex: 'fw.s19': 12 more lines not shown".
 std::string notShown(const std::string& source, std::uint64_t more);
 // The last line of a strict refusal, after `reported` reported lines.

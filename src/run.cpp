@@ -38,14 +38,14 @@ int sayFailure(std::FILE* out, Message message, const Failure& why) {
     return kFailed;
 }
 
-// Writes the reported source lines to standard error.
-void sayReports(const std::filesystem::path& fin, const LineReports& reports) {
-    const std::string name = quoted(fin);
+// Writes the reported source lines to standard error, as errors where they
+// refuse the source.
+void sayReports(const std::filesystem::path& fin, const LineReports& reports, bool refusing) {
     for (const LineReports::Entry& entry : reports.shown()) {
-        writeErrorLine(report(name, entry.line, entry.problem));
+        writeErrorLine(report(fin, entry.line, entry.problem, refusing));
     }
     if (reports.total() != reports.shown().size()) {
-        writeErrorLine(notShown(name, reports.total() - reports.shown().size()));
+        writeErrorLine(notShown(quoted(fin), reports.total() - reports.shown().size()));
     }
 }
 
@@ -92,12 +92,12 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
             checkText(text.view(), reports, text.rest());
         }
         if (strict && reports.total() != 0) {
-            sayReports(fin, reports);
+            sayReports(fin, reports, true);
             writeErrorLine(refused(quoted(fin), reports.total()));
             return say(out, Message::ReadError);
         }
         if (found.verdict == Survey::Verdict::NothingToConvert) {
-            sayReports(fin, reports);
+            sayReports(fin, reports, false);
             say(out, Message::NoData);
             if (switches().verbose) {
                 writeErrorLine(
@@ -118,7 +118,7 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         return sayFailure(out, dest.outOfMemory() ? Message::NoMemory : Message::WriteError,
                           dest.failure());
     }
-    sayReports(fin, reports);
+    sayReports(fin, reports, false);
     sayDropped(fin, fout, *counts);
     writeConsole(out, summary(counts->written, counts->lines));
     return kCompleted;
