@@ -24,11 +24,17 @@ class Writer {
 
     // Takes `size` bytes written at room() as a record and ends it with CR LF.
     void record(std::size_t size) {
+        uncounted(size);
+        ++written_;
+    }
+
+    // The same, for a record its caller counts: the plain loop's, one a
+    // line, counted by the lines.
+    void uncounted(std::size_t size) {
         char* end = room() + size;
         end[0] = '\r';
         end[1] = '\n';
         used_ += size + 2;
-        ++written_;
     }
 
     void flushIfFull() {
@@ -59,6 +65,7 @@ class Writer {
     void discard() { used_ = 0; }
 
     bool failed() const { return failed_; }
+    // The records counted (see uncounted()).
     std::uint64_t written() const { return written_; }
 
   private:
@@ -138,11 +145,11 @@ template <class Checker> class Converting {
 
     bool stopped() const { return out_.failed(); }
     LineReader& reader() { return reader_; }
-    void emptyLines(std::uint64_t /*count*/) {}
+    void emptyLines(std::uint64_t count) { emptyLines_ += count; }
     PlainLine tryPlain(std::string_view rest) { return convertPlainLine(rest, out_.room()); }
     void plainLine(const Line& line, const PlainLine& plain) {
         check_.plainLine(line, std::string_view(out_.room(), plain.written));
-        out_.record(plain.written);
+        out_.uncounted(plain.written); // one a line: counted in finish()
         out_.flushIfFull();
     }
     void line(const Line& line) {
@@ -159,9 +166,11 @@ template <class Checker> class Converting {
         if (out_.failed() || !out_.flush()) {
             return std::nullopt;
         }
-        // Every line counts one piece, but those the plain path did not take.
-        counts_.lines = reader_.number() - 1 - otherLines_ + otherPieces_;
-        counts_.written = out_.written();
+        // Every line counts one piece, but those the plain path did not
+        // take; each plain line gives one record.
+        const std::uint64_t plainLines = reader_.number() - 1 - otherLines_ - emptyLines_;
+        counts_.lines = plainLines + emptyLines_ + otherPieces_;
+        counts_.written = out_.written() + plainLines;
         return counts_;
     }
 
@@ -172,6 +181,7 @@ template <class Checker> class Converting {
     Counts counts_;                // of the lines that are never plain
     std::uint64_t otherLines_ = 0; // the lines the plain path did not take
     std::uint64_t otherPieces_ = 0;
+    std::uint64_t emptyLines_ = 0; // those read in runs, as the plain path does not take them
 };
 
 template <class Checker>

@@ -146,6 +146,9 @@ std::string_view withoutLineFeed(std::string_view str) {
 }
 
 // Writes mark, type '3' or '7', count and "0000"; returns the position after them.
+// What putHead() writes: mark, type, count and the address's new high bytes.
+constexpr std::size_t kHeadSize = 8;
+
 char* putHead(char* out, std::string_view str, unsigned count) {
     out[0] = str[0];
     out[1] = str[1] == '1' ? '3' : '7';
@@ -202,9 +205,6 @@ std::size_t convert(std::string_view str, char* result) {
     if (text.size() < 4 || !isSelectedType(text[1])) {
         return {};
     }
-    if (!isSelectedType(text[1])) {
-        return {};
-    }
     const char* const in = text.data();
     const std::size_t size = 4 + 2 * (pairAt(in + 2) & 0xFFu);
     if (size < 6 || size >= kPiece || size >= text.size()) {
@@ -214,18 +214,19 @@ std::size_t convert(std::string_view str, char* result) {
     if (in[size] == '\r' && size + 1 < text.size()) {
         ++consumed;
     }
-    const auto count = static_cast<unsigned>((size - 4) / 2 + 2);
-    char* const out = putHead(result, text, count);
     // Of the pairs around the digits only the flags count, and of the mark
     // and type (no hex digits) only the line end: they start the digits'
-    // sum, so that no register holds them through the loop.
+    // sum, so that no register holds them through the loop. The head is
+    // written after it, for the same reason.
     const std::uint32_t edges =
         ((pairAt(in) & (kNotHexFlag - 1)) | pairAt(in + 2) | pairAt(in + size - 2)) &
         ~(kLineEndFlag - 1);
-    const std::uint32_t sum = entrySum<true>(in + 4, size - 6, out, edges);
+    const std::uint32_t sum = entrySum<true>(in + 4, size - 6, result + kHeadSize, edges);
     if (in[consumed - 1] != '\n' || sum >= kLineEndFlag) {
         return {};
     }
+    const auto count = static_cast<unsigned>((size - 4) / 2 + 2);
+    char* const out = putHead(result, text, count);
     return {consumed, finish(result, out + (size - 6), count + sum)};
 }
 #pragma GCC diagnostic pop
