@@ -9,9 +9,9 @@
 # by pair, and their interquartile ranges:
 #   the 180 KB image against objcopy on a tmpfs, in a folder of a disk, and
 #   there while another program writes to that disk (dd ... conv=fsync);
-#   the stress input against objcopy; the stress and mixed inputs with
-#   QUORVEX_VERBOSE=1 against a plain run (cpu time); every large input
-#   against cp of the same file.
+#   the stress input against objcopy, on the tmpfs and on the disk; the
+#   stress and mixed inputs with QUORVEX_VERBOSE=1 against a plain run (cpu
+#   time); every large input against cp of the same file.
 # A target is missed only when even the lower quartile of its ratios is
 # above it: a miss smaller than the noise that the run itself measured is
 # no miss. The full run fails on any change of output and any missed
@@ -154,6 +154,13 @@ if [ -n "$disk_work" ]; then
 fi
 A=("$quorvex" stress.s19 "$work/a.s37") && objcopy_of stress.s19 "$work/b.s37"
 compare stress-objcopy "stress: quorvex, objcopy" wall "$runs" "$work"
+if [ -n "$disk_work" ]; then
+    cp stress.s19 "$disk_work/"
+    A=("$quorvex" "$disk_work/stress.s19" "$disk_work/a.s37")
+    objcopy_of "$disk_work/stress.s19" "$disk_work/b.s37"
+    compare stress-disk "stress, disk: quorvex, objcopy" wall "$runs" "$disk_work"
+    rm -f "$disk_work/stress.s19"
+fi
 for name in stress mixed; do
     A=("$quorvex" "$name.s19" "$work/a.s37") B=("$quorvex" "$name.s19" "$work/b.s37") A_ENV=(QUORVEX_VERBOSE=1)
     compare "$name-verbose" "$name: QUORVEX_VERBOSE=1, plain" cpu "$runs" "$work"
