@@ -116,12 +116,34 @@ bool Destination::commit() {
     return ok && (!closing || fail(Step::Write, closing));
 }
 
+namespace {
+
+// What is synced, the one rule every way follows. A file that existed
+// before the run has its new bytes made durable before it is renamed over or
+// said to be written: once it is replaced its old bytes exist nowhere else,
+// and a machine that stops (a crash, a power cut) must leave the old file or
+// the new one, each whole. So a replacement syncs its temporary file before
+// the rename, its one sync; a file written where it stands syncs as part of
+// its transaction (rewrite.h), and one written directly has the temporary
+// file synced first, so that a stop in the middle leaves the whole records
+// there. A file that did not exist is not synced, as compilers, linkers and
+// objcopy do not sync what they write: a stop soon after the run may leave
+// it empty or short, and nothing else is lost. The folder is not synced: a
+// stop may find the old file still under its name, whole, and the synced
+// temporary file beside it. A device, a pipe or one of the process's own
+// descriptors is written as it is, unsynced.
+bool syncsBeforeCommit(Way way) {
+    return way == Way::Replace;
+}
+
+} // namespace
+
 // A replaced file keeps its metadata; where the temporary file cannot be
 // given the owner or group, or the file has other names, the file is written
 // directly instead, which keeps them all.
 bool Destination::commitTemp() {
     const bool kept = way_ != Way::Replace || keepFrom(system_, handle_, target_.file, keep_);
-    const Error syncing = system_.sync(handle_);
+    const Error syncing = syncsBeforeCommit(way_) ? system_.sync(handle_) : Error{};
     const Error closing = system_.close(std::exchange(handle_, kNoHandle));
     if (syncing || closing) {
         return fail(Step::Write, syncing ? syncing : closing);

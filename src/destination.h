@@ -24,15 +24,15 @@ enum class Way {
 };
 
 // A regular file (or a missing one) is replaced atomically: the records go to
-// a temporary file beside it, which is synced and renamed over it by
-// commit(). A symbolic link keeps pointing to the replaced file. Where a
-// replacement would lose something (the file's owner or group, which the
-// runner cannot give it; its other hard links) or the rename is refused
-// while the file may be written (another program holds it open), the file is
-// written directly from the finished temporary file, as a Rewrite
-// (rewrite.h). A file whose folder takes no new file is rewritten where it
-// stands, once every record is made. Destroying an uncommitted destination
-// removes its temporary file.
+// a temporary file beside it, which commit() renames over it (synced first
+// where it replaces a file: the rule is in destination.cpp). A symbolic
+// link keeps pointing to the replaced file. Where a replacement would lose
+// something (the file's owner or group, which the runner cannot give it; its
+// other hard links) or the rename is refused while the file may be written
+// (another program holds it open), the file is written directly from the
+// finished temporary file, as a Rewrite (rewrite.h). A file whose folder
+// takes no new file is rewritten where it stands, once every record is made.
+// Destroying an uncommitted destination removes its temporary file.
 class Destination : public Sink {
   public:
     Destination(System& system, std::filesystem::path name, LockWait& wait);

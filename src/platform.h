@@ -292,9 +292,9 @@ class System {
     virtual Error writeAttribute(Handle file, const std::string& attribute, std::string_view value);
     virtual Error removeAttribute(Handle file, const std::string& attribute);
     virtual Error setAttributes(Handle file, std::uint32_t attributes);
-    // Renames `temp` over `target`, both names within `in`, and makes that
-    // durable. RenameRefused: the target may still be written directly;
-    // Busy: another program holds either for now.
+    // Renames `temp` over `target`, both names within `in`, without syncing
+    // the folder (destination.cpp says why). RenameRefused: the target may
+    // still be written directly; Busy: another program holds either for now.
     virtual Error rename(const Folder& in, const std::filesystem::path& temp,
                          const std::filesystem::path& target) = 0;
     virtual void remove(const Folder& in, const std::filesystem::path& file) = 0;

@@ -477,11 +477,6 @@ class LinuxSystem final : public System {
         if (::renameat(dir, temp.c_str(), dir, target.c_str()) != 0) {
             return errorOf(errno, Call::Rename);
         }
-        const int folder = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            (void)::fsync(folder);
-            ::close(folder);
-        }
         return {};
     }
 

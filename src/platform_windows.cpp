@@ -321,12 +321,13 @@ class WindowsSystem final : public System {
     }
 
     // A file that another program holds open cannot be renamed over: Busy.
+    // Without MOVEFILE_WRITE_THROUGH, which would wait for the file system's
+    // log as a folder's sync does (destination.cpp says why neither is).
     Error rename(const Folder& in, const fs::path& temp, const fs::path& target) override {
         const fs::path to = in.path / target;
-        return ::MoveFileExW((in.path / temp).c_str(), to.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE
-                   ? Error{}
-                   : failureOn(to);
+        const bool moved =
+            ::MoveFileExW((in.path / temp).c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        return moved ? Error{} : failureOn(to);
     }
 
     void remove(const Folder& in, const fs::path& file) override {

@@ -124,7 +124,7 @@ TEST(Destination, SaysWhatFailed) {
     } rows[] = {
         // clang-format off
         {Start::New, Op::Create, 1, Step::OpenDestination}, {Start::New, Op::Write, 1, Step::Write},
-        {Start::New, Op::Sync, 1, Step::Write}, {Start::New, Op::Replace, 1, Step::Replace},
+        {Start::Replace, Op::Sync, 1, Step::Write}, {Start::New, Op::Replace, 1, Step::Replace},
         {Start::Rewrite, Op::OpenFile, 1, Step::OpenWhereItStands}, {Start::Rewrite, Op::Lock, 1, Step::Lock},
         {Start::Direct, Op::OpenFile, 1, Step::Replace}, // the rename that was refused
         {Start::Direct, Op::Truncate, 1, Step::Write},
