@@ -115,6 +115,11 @@ sigset_t endingSignals() {
     return set;
 }
 
+// The faults' signals that the caller ignored: sent, each stays ignored,
+// as every other ignored signal does (see LinuxSystem). Set before any is
+// handled.
+bool ignoredAtStart[NSIG] = {};
+
 std::atomic<const FaultTexts*> sourceFault{nullptr};
 FaultTexts faultTexts; // of the one source mapped at a time
 
@@ -131,6 +136,9 @@ void writeText(int out, const std::string& text) {
 // short by another program, or its disk failing) is said as a read error.
 extern "C" void onSignal(int sig, siginfo_t* info, void* /*context*/) {
     const bool sent = info->si_code <= 0 && info->si_pid != ::getpid();
+    if (sent && ignoredAtStart[sig]) {
+        return;
+    }
     const FaultTexts* texts = sourceFault.load();
     const PendingFile* temp = removedOnSignal.exchange(nullptr);
     if (temp != nullptr) {
@@ -141,6 +149,9 @@ extern "C" void onSignal(int sig, siginfo_t* info, void* /*context*/) {
         writeText(STDERR_FILENO, texts->explanation);
         ::_exit(1);
     }
+    struct sigaction act {};
+    act.sa_handler = SIG_DFL;
+    ::sigaction(sig, &act, nullptr);
     (void)std::raise(sig);
 }
 
@@ -181,16 +192,20 @@ class LinuxSystem final : public System {
             ::sigaction(sig, &ignore, nullptr);
         }
         // A signal that is ignored (nohup) stays ignored; a fault's is
-        // handled whatever, to tell it from a sent one.
+        // handled whatever, to tell the program's own from a sent one.
         const sigset_t ending = endingSignals();
         for (int sig = 1; sig < NSIG; ++sig) {
             struct sigaction old {};
-            if (::sigismember(&ending, sig) == 1 && ::sigaction(sig, nullptr, &old) == 0 &&
-                (old.sa_handler != SIG_IGN ||
-                 std::count(std::begin(kFaultSignals), std::end(kFaultSignals), sig) != 0)) {
+            if (::sigismember(&ending, sig) != 1 || ::sigaction(sig, nullptr, &old) != 0) {
+                continue;
+            }
+            const bool fault =
+                std::count(std::begin(kFaultSignals), std::end(kFaultSignals), sig) != 0;
+            ignoredAtStart[sig] = fault && old.sa_handler == SIG_IGN;
+            if (old.sa_handler != SIG_IGN || fault) {
                 struct sigaction act {};
                 act.sa_sigaction = onSignal;
-                act.sa_flags = static_cast<int>(SA_SIGINFO | SA_RESETHAND);
+                act.sa_flags = SA_SIGINFO;
                 ::sigaction(sig, &act, nullptr);
             }
         }
