@@ -10,6 +10,8 @@ namespace {
 
 using quorvex::openablePath;
 
+const std::wstring kLong(150, L'f');
+
 // Each code's kind, in the call that meets it, and each kind's usual code.
 TEST(ErrorTables, EachCodeHasItsKind) {
     using quorvex::Call;
