@@ -50,10 +50,15 @@ std::optional<Problem> formProblem(std::string_view text, std::size_t size) {
     if (!isMark(text[0])) {
         return Problem{Fault::badMark, text[0]};
     }
-    if (const std::size_t at = firstNotHex(text.substr(0, size), 2); at < size) {
+    // The pairs' sum, which the checksum needs, tells whether all are digits.
+    unsigned sum = 0;
+    const bool odd = size % 2 != 0;
+    if (!hexPairSum(text.substr(2, size - 2 - (odd ? 1 : 0)), sum) ||
+        (odd && !isHexDigit(text[size - 1]))) {
+        const std::size_t at = firstNotHex(text.substr(0, size), 2);
         return Problem{Fault::notHex, text[at], at + 1};
     }
-    if (size % 2 != 0) {
+    if (odd) {
         return Problem{Fault::oddDigits, 0, size}; // the digit without its pair
     }
     const unsigned count = byteAt(text, 2);
@@ -65,7 +70,7 @@ std::optional<Problem> formProblem(std::string_view text, std::size_t size) {
         return withField(Problem{Fault::countTooSmall, 0, 0, count}, text.substr(2, 2));
     }
     const unsigned given = byteAt(text, size - 2);
-    const unsigned wanted = calcSum(text.substr(0, size - 2));
+    const unsigned wanted = 0xFFu - ((sum - given) & 0xFFu); // the sum of all before it
     if (given != wanted) {
         return Problem{Fault::checksum, 0, size - 1, given, wanted};
     }
@@ -145,17 +150,10 @@ std::size_t fixedColumn(Fault fault) {
 
 } // namespace
 
-void LineReports::add(std::uint64_t line, const Problem& problem) {
-    if (line == last_) {
-        return;
-    }
-    last_ = line;
-    if (shown_.size() < kShown) {
-        shown_.push_back({line, problem});
-        Problem& shown = shown_.back().problem;
-        shown.column = shown.column != 0 ? shown.column : fixedColumn(shown.fault);
-    }
-    ++total_;
+void LineReports::show(std::uint64_t line, const Problem& problem) {
+    shown_.push_back({line, problem});
+    Problem& shown = shown_.back().problem;
+    shown.column = shown.column != 0 ? shown.column : fixedColumn(shown.fault);
 }
 
 namespace {
@@ -172,38 +170,67 @@ template <class Each> void forBits(std::size_t first, std::size_t count, Each ea
     each(last >> 6, mask & (~std::uint64_t{0} >> (63 - (last & 63))));
 }
 
+// Eight digits at a time, in lower case: hex digits only.
+constexpr std::uint64_t kLower = 0x2020202020202020u;
+
+std::uint64_t eightAt(const char* at) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// Copies `count` digits, an even number, from `from` to `to` in lower case:
+// eight at a time, the last eight overlapping those before.
+void copyLower(char* to, const char* from, std::size_t count) {
+    if (count < 8) {
+        for (std::size_t i = 0; i < count; ++i) {
+            to[i] = static_cast<char>(from[i] | 0x20);
+        }
+        return;
+    }
+    for (std::size_t i = 0; i + 8 < count; i += 8) {
+        const std::uint64_t word = eightAt(from + i) | kLower;
+        std::memcpy(to + i, &word, sizeof word);
+    }
+    const std::uint64_t last = eightAt(from + count - 8) | kLower;
+    std::memcpy(to + count - 8, &last, sizeof last);
+}
+
 } // namespace
 
 // The bytes of 256 addresses. Only what `held` marks is ever read.
 struct ByteMap::Page {
     std::uint64_t held[4];    // one bit for each address that holds a byte
-    char digits[512];         // two for each address
+    char digits[512];         // two for each address, in lower case
     std::uint64_t owner[257]; // the line that gave each held byte; room for a last pair
 
-    bool holds(std::size_t at) const { return ((held[at >> 6] >> (at & 63)) & 1u) != 0; }
+    enum class Held { none, some, all };
+
+    // How many of `size` bytes from address `at` on are held.
+    Held holds(std::size_t at, std::size_t size) const {
+        std::uint64_t any = 0;
+        bool all = true;
+        forBits(at, size, [&](std::size_t word, std::uint64_t mask) {
+            any |= held[word] & mask;
+            all = all && (held[word] & mask) == mask;
+        });
+        return any == 0 ? Held::none : all ? Held::all : Held::some;
+    }
 
     // The first of `size` bytes from address `at` on that a byte held before
-    // gives another value, or `size`.
-    std::size_t firstDiffering(std::size_t at, const char* from, std::size_t size) const {
-        bool all = true;
-        bool any = false;
-        forBits(at, size, [&](std::size_t word, std::uint64_t mask) {
-            all = all && (held[word] & mask) == mask;
-            any = any || (held[word] & mask) != 0;
-        });
-        if (!any) {
-            return size;
+    // gives another value, or `size`; `held` says how many were held.
+    std::size_t firstOther(std::size_t at, const char* from, std::size_t size, Held was) const {
+        std::size_t i = 0;
+        if (was == Held::all) { // whole words first: a file repeated gives the same
+            const char* const kept = digits + 2 * at;
+            while (i + 8 <= 2 * size && (eightAt(from + i) | kLower) == eightAt(kept + i)) {
+                i += 8;
+            }
+            i /= 2;
         }
-        // Other data from the first byte on, or the same digits again (as
-        // when a file is repeated), are common enough to be seen at once.
-        if (all && differs(at, from)) {
-            return 0;
-        }
-        if (all && std::memcmp(digits + 2 * at, from, 2 * size) == 0) {
-            return size;
-        }
-        for (std::size_t i = 0; i < size; ++i) {
-            if (holds(at + i) && differs(at + i, from + 2 * i)) {
+        for (; i < size; ++i) {
+            if (((held[(at + i) >> 6] >> ((at + i) & 63)) & 1u) != 0 &&
+                differs(at + i, from + 2 * i)) {
                 return i;
             }
         }
@@ -212,14 +239,44 @@ struct ByteMap::Page {
 
     bool differs(std::size_t at, const char* from) const {
         const char* const was = digits + 2 * at;
-        return (from[0] | 0x20) != (was[0] | 0x20) || (from[1] | 0x20) != (was[1] | 0x20);
+        return (from[0] | 0x20) != was[0] || (from[1] | 0x20) != was[1];
     }
 
-    // Keeps `size` bytes from address `at` on, and while reports are shown
-    // the line that gave them.
-    void store(std::uint64_t line, std::size_t at, const char* from, std::size_t size, bool shown) {
-        std::memcpy(digits + 2 * at, from, 2 * size);
+    // Keeps the digits of `size` bytes from address `at` on, all held
+    // before, in one pass: true when one of them had another value.
+    bool replace(std::size_t at, const char* from, std::size_t size) {
+        char* const to = digits + 2 * at;
+        const std::size_t count = 2 * size;
+        std::uint64_t other = 0;
+        if (count < 8) {
+            for (std::size_t i = 0; i < count; ++i) {
+                const auto ch = static_cast<char>(from[i] | 0x20);
+                other |= static_cast<unsigned char>(ch ^ to[i]);
+                to[i] = ch;
+            }
+            return other != 0;
+        }
+        const auto eight = [&](std::size_t i) { // the last eight overlap those before
+            const std::uint64_t word = eightAt(from + i) | kLower;
+            other |= word ^ eightAt(to + i);
+            std::memcpy(to + i, &word, sizeof word);
+        };
+        for (std::size_t i = 0; i + 8 < count; i += 8) {
+            eight(i);
+        }
+        eight(count - 8);
+        return other != 0;
+    }
+
+    // Marks `size` bytes from address `at` on as held.
+    void mark(std::size_t at, std::size_t size) {
         forBits(at, size, [&](std::size_t word, std::uint64_t mask) { held[word] |= mask; });
+    }
+
+    // Keeps the digits of `size` bytes from address `at` on, and while
+    // reports are shown the line that gave them.
+    void store(std::uint64_t line, std::size_t at, const char* from, std::size_t size, bool shown) {
+        copyLower(digits + 2 * at, from, 2 * size);
         const std::uint64_t lines[2] = {line, line}; // stored two at a time
         for (std::size_t i = 0; shown && i < size; i += 2) {
             std::memcpy(owner + at + i, lines, sizeof lines);
@@ -237,54 +294,101 @@ ByteMap::Page& ByteMap::page(std::size_t number) {
     return *pages_[number];
 }
 
-bool ByteMap::take(std::uint64_t line, std::string_view record, bool shown, Problem& problem) {
+// Inlined into the checked conversion's loop, its general part kept out.
+[[gnu::always_inline]] inline bool ByteMap::take(std::uint64_t line, std::string_view record,
+                                                 bool shown, Problem& problem) {
     const std::size_t address = byteAt(record, 4) * 256u + byteAt(record, 6);
     const std::size_t size = (record.size() - 10) / 2;
-    bool found = false;
-    for (std::size_t done = 0; done < size;) { // a part in each page
-        const std::size_t at = (address + done) & 0xFFu;
-        const std::size_t part = std::min(size - done, 256 - at);
-        const std::string_view digits(record.data() + 8 + 2 * done, 2 * part);
-        Page& bytes = page((address + done) >> 8);
-        const std::size_t differs = found ? part : bytes.firstDiffering(at, digits.data(), part);
-        if (differs < part) {
-            found = true;
-            if (shown) {
-                problem.address = address + done + differs;
-                problem.column = 9 + 2 * (done + differs); // the first digit of that byte
-                problem.said = byteAt(digits, 2 * differs);
-                problem.found = byteAt(std::string_view(bytes.digits, 512), 2 * (at + differs));
-                problem.other = bytes.owner[at + differs];
-            }
+    const char* const digits = record.data() + 8;
+    const std::size_t at = address & 0xFFu;
+    Page* const bytes = pages_[address >> 8].get();
+    if (bytes != nullptr && size != 0 && (at & 63) + size <= 64) {
+        // In one word of held bits: nearly every record, whose bytes are
+        // either all new, or (once no more reports are shown, in a file
+        // given twice) all given before, when only whether one differs counts.
+        std::uint64_t& held = bytes->held[at >> 6];
+        const std::uint64_t mask = (~std::uint64_t{0} >> (64 - size)) << (at & 63);
+        const std::uint64_t was = held & mask;
+        if (was == 0) {
+            held |= mask;
+            bytes->store(line, at, digits, size, shown);
+            return false;
         }
-        bytes.store(line, at, digits.data(), part, shown);
-        done += part;
+        if (was == mask && !shown) {
+            return bytes->replace(at, digits, size);
+        }
     }
-    return found;
+    return takeParts(line, address, record, shown, problem);
 }
 
-void Check::plainLine(const Line& line, std::string_view record) {
-    if (soundPlainLine(line.raw, record)) {
-        soundLine(line);
-    } else {
-        this->line(line);
+// A record of bytes in two pages, or in more than one word of held bits, or
+// some of whose bytes are held: the general way.
+[[gnu::noinline]] bool ByteMap::takeParts(std::uint64_t line, std::size_t address,
+                                          std::string_view record, bool shown, Problem& problem) {
+    const std::size_t size = (record.size() - 10) / 2;
+    const char* const digits = record.data() + 8;
+    // A record holds at most 252 bytes: in one page, or in two.
+    const std::size_t first = std::min(size, 256 - (address & 0xFFu));
+    const bool found = takePart(line, address, digits, first, 9, shown, problem);
+    if (first == size) {
+        return found;
     }
+    return takePart(line, address + first, digits + 2 * first, size - first,
+                    found ? 0 : 9 + 2 * first, shown, problem) ||
+           found;
 }
 
-// A sound S1 or S9 record the plain fast path took.
-void Check::soundLine(const Line& line) {
-    // Nearly every line of a file: an S1 record of data where it belongs.
-    const std::string_view text = line.raw;
-    if (text[0] == 'S' && text[1] == '1' && s9Line_ == 0 && !countIsThree(text)) {
+// Takes `size` bytes for the addresses from `address` on, all in one page,
+// given as the digits at `from`, the first of which stands in `column`: 0
+// when they are not compared, another byte of the record found already.
+bool ByteMap::takePart(std::uint64_t line, std::size_t address, const char* from, std::size_t size,
+                       std::size_t column, bool shown, Problem& problem) {
+    if (size == 0) {
+        return false;
+    }
+    Page& bytes = page(address >> 8);
+    const std::size_t at = address & 0xFFu;
+    const Page::Held was = bytes.holds(at, size);
+    std::size_t differs = size;
+    if (column != 0 && was != Page::Held::none) {
+        differs = bytes.firstOther(at, from, size, was);
+        if (shown && differs < size) {
+            problem.address = address + differs;
+            problem.column = column + 2 * differs;
+            problem.said = byteAt(std::string_view(from, 2 * size), 2 * differs);
+            problem.found = byteAt(std::string_view(bytes.digits, 512), 2 * (at + differs));
+            problem.other = bytes.owner[at + differs];
+        }
+    }
+    bytes.mark(at, size);
+    bytes.store(line, at, from, size, shown);
+    return differs < size;
+}
+
+void Check::plainLine(std::uint64_t number, std::string_view raw, std::string_view record) {
+    if (!soundPlainLine(raw, record)) {
+        otherPlainLine(number, raw, false);
+    } else if (raw[0] == 'S' && raw[1] == '1' && s9Line_ == 0 && !countIsThree(raw)) {
+        // Nearly every line of a file: a sound S1 record of data where it belongs.
         ++records_;
         ++s1Records_;
         countsAll_ = false;
-        if (bytes_.take(line.number, text, !reports_.full(), overlap_)) {
-            reports_.add(line.number, overlap_);
+        if (bytes_.take(number, raw, !reports_.full(), overlap_)) {
+            reports_.add(number, overlap_);
         }
-        return;
+    } else {
+        otherPlainLine(number, raw, true);
     }
-    record(line, Known::sound);
+}
+
+// Kept out of plainLine(), so that it needs few registers.
+[[gnu::noinline]] void Check::otherPlainLine(std::uint64_t number, std::string_view raw,
+                                             bool sound) {
+    if (sound) {
+        record(plainLineOf(number, raw), Known::sound);
+    } else {
+        line(plainLineOf(number, raw));
+    }
 }
 
 void Check::line(const Line& line) {
@@ -292,7 +396,9 @@ void Check::line(const Line& line) {
     if (problem) {
         reports_.add(line.number, *problem);
     }
-    record(line, problem ? Known::reported : Known::nothing);
+    // A selected line without a reason of its own has passed every check
+    // of its form.
+    record(line, problem ? Known::reported : line.selected ? Known::sound : Known::nothing);
 }
 
 // Checks a line against the rules of the file, unless it is reported for a
@@ -411,8 +517,8 @@ class CheckOnly {
     LineReader& reader() { return reader_; }
     void emptyLines(std::uint64_t /*count*/) {}
     PlainLine tryPlain(std::string_view rest) { return convertPlainLine(rest, record_); }
-    void plainLine(const Line& line, const PlainLine& plain) {
-        check_.plainLine(line, std::string_view(record_, plain.written));
+    void plainLine(std::uint64_t number, std::string_view raw, const PlainLine& plain) {
+        check_.plainLine(number, raw, std::string_view(record_, plain.written));
     }
     void line(const Line& line) { check_.line(line); }
 

@@ -80,15 +80,25 @@ class LineReports {
     };
 
     // Adds a line, unless it is the line added last: a line's first reason
-    // is the one shown.
-    void add(std::uint64_t line, const Problem& problem);
+    // is the one shown. Past the first kShown, only counted: in a file of
+    // such lines, every line is added.
+    void add(std::uint64_t line, const Problem& problem) {
+        if (line != last_) {
+            last_ = line;
+            if (++total_ <= kShown) {
+                show(line, problem);
+            }
+        }
+    }
 
     std::uint64_t total() const { return total_; }
     // True when no more lines are shown in full: only counted.
-    bool full() const { return shown_.size() == kShown; }
+    bool full() const { return total_ >= kShown; }
     const std::vector<Entry>& shown() const { return shown_; }
 
   private:
+    void show(std::uint64_t line, const Problem& problem);
+
     std::vector<Entry> shown_;
     std::uint64_t total_ = 0;
     std::uint64_t last_ = 0; // the line added last; lines count from 1
@@ -98,8 +108,7 @@ class LineReports {
 // gave it, to find the bytes given twice with different values. Addresses run
 // from 0000 to FFFF plus a last record's 251 bytes beyond, as the conversion
 // does not wrap them, in pages of 256 made as they are first used. A byte is
-// kept as its two digits as the record gave them; digits of either case
-// compare equal.
+// kept as its two digits, in lower case: digits of either case compare equal.
 class ByteMap {
   public:
     ByteMap();
@@ -117,6 +126,10 @@ class ByteMap {
     struct Page;
     static constexpr std::size_t kPages = 257;
     Page& page(std::size_t number);
+    bool takeParts(std::uint64_t line, std::size_t address, std::string_view record, bool shown,
+                   Problem& problem);
+    bool takePart(std::uint64_t line, std::size_t address, const char* from, std::size_t size,
+                  std::size_t column, bool shown, Problem& problem);
 
     std::unique_ptr<Page> pages_[kPages];
 };
@@ -128,9 +141,10 @@ class Check {
   public:
     explicit Check(LineReports& reports) : reports_(reports) {}
 
-    // A line the plain fast path took: `record` is its widening, whose
-    // checksum gives the line's own. Only an unsound one needs the full check.
-    void plainLine(const Line& line, std::string_view record);
+    // A line the plain fast path took, numbered `number`, holding `raw`
+    // before its line end: `record` is its widening, whose checksum gives
+    // the line's own. Only an unsound one needs the full check.
+    void plainLine(std::uint64_t number, std::string_view raw, std::string_view record);
     // Any other line.
     void line(const Line& line);
     // After the last line, which `reader` has read; `rest` is what the
@@ -139,7 +153,7 @@ class Check {
 
   private:
     enum class Known { nothing, reported, sound };
-    void soundLine(const Line& line);
+    void otherPlainLine(std::uint64_t number, std::string_view raw, bool sound);
     void record(const Line& line, Known known);
     std::optional<Problem> placeProblem(std::string_view text) const;
     void count(std::uint64_t number, char type);

@@ -133,7 +133,8 @@ void countUnconverted(const Line& line, bool converted, Counts& counts) {
 // The conversion's view of the check: each line, as the reader gives it.
 // NoCheck does nothing, so that the plain run pays nothing.
 struct NoCheck {
-    void plainLine(const Line& /*line*/, std::string_view /*record*/) {}
+    void plainLine(std::uint64_t /*number*/, std::string_view /*raw*/,
+                   std::string_view /*record*/) {}
     void line(const Line& /*line*/) {}
 };
 
@@ -147,8 +148,8 @@ template <class Checker> class Converting {
     LineReader& reader() { return reader_; }
     void emptyLines(std::uint64_t count) { emptyLines_ += count; }
     PlainLine tryPlain(std::string_view rest) { return convertPlainLine(rest, out_.room()); }
-    void plainLine(const Line& line, const PlainLine& plain) {
-        check_.plainLine(line, std::string_view(out_.room(), plain.written));
+    void plainLine(std::uint64_t number, std::string_view raw, const PlainLine& plain) {
+        check_.plainLine(number, raw, std::string_view(out_.room(), plain.written));
         out_.uncounted(plain.written); // one a line: counted in finish()
         out_.flushIfFull();
     }
@@ -206,7 +207,7 @@ class Surveying {
     LineReader& reader() { return reader_; }
     void emptyLines(std::uint64_t /*count*/) { lines_ = true; }
     PlainLine tryPlain(std::string_view rest) { return convertPlainLine(rest, out_.room()); }
-    void plainLine(const Line& /*line*/, const PlainLine& plain) {
+    void plainLine(std::uint64_t /*number*/, std::string_view /*raw*/, const PlainLine& plain) {
         lines_ = true;
         out_.record(plain.written);
         look();

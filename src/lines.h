@@ -1,6 +1,7 @@
 // The one reader of the source as DOS text. Every rule of reading it lives
-// here, once: the first Ctrl-Z ends the data, every carriage return is
-// dropped wherever it stands, and a line is read in pieces of at most kPiece
+// here, once: the first Ctrl-Z ends the data, a carriage return alone ends
+// a line where a record follows it and is dropped wherever else it stands,
+// and a line is read in pieces of at most kPiece
 // characters, each of which counts as a line read. The conversion, the check
 // and the survey of what a source holds all take their lines from it, each
 // line once, with what each of them needs to know of it.
@@ -58,6 +59,20 @@ struct Line {
     }
 };
 
+// A line the plain fast path took (see convertPlainLine), numbered `number`:
+// `raw` is what it holds before its line end, a record's characters only.
+inline Line plainLineOf(std::uint64_t number, std::string_view raw) {
+    Line line;
+    line.number = number;
+    line.raw = raw;
+    line.head = raw;
+    line.size = raw.size();
+    line.lineFeed = true;
+    line.selected = true;
+    line.kind = isMark(raw[0]) ? LineKind::Record : LineKind::Other; // the mark is not read
+    return line;
+}
+
 // Reads the lines of a source text, cut at its Ctrl-Z, from first to last.
 class LineReader {
   public:
@@ -79,7 +94,9 @@ class LineReader {
     //   visit.tryPlain(rest)       the fast path: a PlainLine for a plain line
     //                              at the start of `rest` that it has taken
     //                              (see convertPlainLine), or zeros;
-    //   visit.plainLine(line, p)   the line it took, and what tryPlain said;
+    //   visit.plainLine(n, raw, p) the line it took, numbered n, what it
+    //                              holds before its line end (plainLineOf()
+    //                              makes its Line), and what tryPlain said;
     //   visit.line(line)           any other line, from take();
     //   visit.stopped()            true to read no further;
     //   visit.reader()             this reader.
@@ -153,16 +170,9 @@ template <class Visit> void LineReader::readAll(Visit& visit) {
         if (plain.consumed != 0) { // nearly every line of a real file
             // A plain line holds no carriage return but in its CR LF end.
             const std::size_t size = plain.consumed - (at[plain.consumed - 2] == '\r' ? 2 : 1);
-            Line line;
-            line.number = number_;
-            line.raw = rest.substr(0, size);
-            line.head = line.raw;
-            line.size = size;
-            line.lineFeed = true;
-            line.selected = true;
-            line.kind = isMark(at[0]) ? LineKind::Record : LineKind::Other; // the mark is not read
+            const std::string_view raw(at, size);
             at += plain.consumed;
-            visit.plainLine(line, plain);
+            visit.plainLine(number_, raw, plain);
             ++number_; // kept in memory: the plain loop needs its registers
             continue;
         }

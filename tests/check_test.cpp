@@ -213,6 +213,28 @@ TEST(LineProblem, EachRuleHasItsReason) {
     }
 }
 
+// Past the twenty shown, overlaps are only counted, each line once: 24
+// records, then a copy with other bytes (24 lines), a copy of that copy
+// (none), and one more with one byte changed in the middle of its last line.
+TEST(SourceCheck, CountsOverlapsPastThoseShown) {
+    const auto copy = [](const std::string& data, const std::string& last) {
+        std::string text;
+        for (unsigned line = 0; line < 24; ++line) {
+            char address[5];
+            (void)std::snprintf(address, sizeof address, "%04X", 16 * line);
+            text += rec('1', address + (line == 23 ? last : data));
+        }
+        return text;
+    };
+    const std::string other(32, '1');
+    const std::string source = copy(std::string(32, '0'), std::string(32, '0')) +
+                               copy(other, other) + copy(other, other) +
+                               copy(other, std::string(18, '1') + "22" + std::string(12, '1'));
+    LineReports reports;
+    checkText(source, reports, "");
+    EXPECT_EQ(reports.total(), 24u + 1u + 1u); // and the last line: no S9
+}
+
 TEST(LineReports, ShowsTwentyThenHowManyMore) {
     for (const unsigned count : {20u, 21u, 25u}) {
         LineReports reports;

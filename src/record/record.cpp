@@ -179,6 +179,12 @@ char* putHex2(char* out, unsigned byte) {
     return out + 2;
 }
 
+bool hexPairSum(std::string_view digits, unsigned& sum) {
+    const std::uint32_t entries = entrySum<false>(digits.data(), digits.size(), nullptr, 0);
+    sum = entries & (kLineEndFlag - 1);
+    return entries < kLineEndFlag; // a line end is no hex digit either
+}
+
 std::uint8_t calcSum(std::string_view str) {
     return complement(str.size() > 2 ? pairSum(str.substr(2)) : 0);
 }

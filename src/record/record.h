@@ -55,6 +55,11 @@ constexpr std::size_t convertRoom(std::size_t size) {
 // digit followed by 0.
 std::uint8_t calcSum(std::string_view str);
 
+// The byte sum, not yet reduced modulo 256, of the pairs of `digits`, an
+// even number of at most 512 hex digits; false when one is no hex digit.
+// One pass, as the check reads every record so.
+bool hexPairSum(std::string_view digits, unsigned& sum);
+
 // Value of one hex digit character: upper-cased (a-z only), then ch - 48 below
 // 'A' and ch - 55 from 'A' on, modulo 256. '0'-'9', 'A'-'F', 'a'-'f' give 0-15.
 std::uint8_t digitValue(char ch);
