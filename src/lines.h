@@ -124,6 +124,12 @@ class LineReader {
     // Reads the line that begins at `at`, numbered `number`; `next` is set
     // to where the line after it begins.
     inline Line takeAt(const char* at, std::uint64_t number, const char*& next);
+    // The first carriage return from `cr` (one, or null) on, before `stop`,
+    // that a record's start follows: one that ends the line, or null.
+    static inline const char* lineEndingReturn(const char* cr, const char* stop);
+    // Sets the head, size and selection of `line`, whose text `raw` holds
+    // carriage returns, with them dropped.
+    inline void dropReturns(std::string_view raw, Line& line);
     // What readOther() read: how many lines, and where the next begins.
     struct Taken {
         const char* next;
@@ -193,12 +199,9 @@ Line LineReader::takeAt(const char* at, std::uint64_t number, const char*& next)
     // that a file of such line ends (old Mac tools) reads as its LF form;
     // every other carriage return is dropped.
     const char* const cr = find(at, stop, '\r');
-    for (const char* end = cr; end != nullptr && end + 1 != stop; end = find(end + 1, stop, '\r')) {
-        if (stop - end > 2 && isRecordStart(end[1], end[2])) {
-            stop = end;
-            line.lineFeed = true;
-            break;
-        }
+    if (const char* const end = lineEndingReturn(cr, stop); end != nullptr) {
+        stop = end;
+        line.lineFeed = true;
     }
     next = stop == end_ ? end_ : stop + 1;
     std::string_view raw(at, static_cast<std::size_t>(stop - at));
@@ -215,19 +218,7 @@ Line LineReader::takeAt(const char* at, std::uint64_t number, const char*& next)
             line.selected = isSelectedType(raw[piece]);
         }
     } else {
-        std::size_t size = 0; // the characters so far, carriage returns dropped
-        for (const char ch : raw) {
-            if (ch == '\r') {
-                continue;
-            }
-            if (size < kHead) {
-                head_[size] = ch;
-            }
-            line.selected = line.selected || (size % kPiece == 1 && isSelectedType(ch));
-            ++size;
-        }
-        line.head = std::string_view(head_, size < kHead ? size : kHead);
-        line.size = size;
+        dropReturns(raw, line);
     }
     if (line.head.size() >= 2 && isRecordStart(line.head[0], line.head[1])) {
         line.kind = LineKind::Record;
@@ -235,6 +226,31 @@ Line LineReader::takeAt(const char* at, std::uint64_t number, const char*& next)
         line.kind = LineKind::Other;
     }
     return line;
+}
+
+const char* LineReader::lineEndingReturn(const char* cr, const char* stop) {
+    for (const char* end = cr; end != nullptr && end + 1 != stop; end = find(end + 1, stop, '\r')) {
+        if (stop - end > 2 && isRecordStart(end[1], end[2])) {
+            return end;
+        }
+    }
+    return nullptr;
+}
+
+void LineReader::dropReturns(std::string_view raw, Line& line) {
+    std::size_t size = 0; // the characters so far, carriage returns dropped
+    for (const char ch : raw) {
+        if (ch == '\r') {
+            continue;
+        }
+        if (size < kHead) {
+            head_[size] = ch;
+        }
+        line.selected = line.selected || (size % kPiece == 1 && isSelectedType(ch));
+        ++size;
+    }
+    line.head = std::string_view(head_, size < kHead ? size : kHead);
+    line.size = size;
 }
 
 template <class Each> void LineReader::eachPiece(const Line& line, Each each) {

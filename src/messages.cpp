@@ -122,7 +122,7 @@ constexpr char kNoData[] = "no S1 record: there is no data to flash";
 // `text` with each {} replaced by the next of `args`.
 std::string fill(std::string_view text, std::initializer_list<std::string_view> args) {
     std::string out;
-    auto arg = args.begin();
+    const auto* arg = args.begin();
     for (std::size_t at = 0;;) {
         const std::size_t mark = text.find("{}", at);
         if (mark == std::string_view::npos || arg == args.end()) {

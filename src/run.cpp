@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -60,6 +61,43 @@ void sayDropped(const std::filesystem::path& fin, const std::filesystem::path& f
     }
 }
 
+// Whether there is anything to convert is known before the destination is
+// touched: a refused source leaves even a pipe empty. The status of a source
+// refused, for that or by strict mode, or nothing to go on; `reports` then
+// holds the lines reported if it was checked.
+std::optional<int> refusal(const SourceText& text, const std::filesystem::path& fin,
+                           LineReports& reports, std::FILE* out) {
+    const bool strict = switches().strict;
+    const bool report = !strict && switches().verbose;
+    const Survey found = survey(text.view());
+    if (found.verdict == Survey::Verdict::NoLine) {
+        say(out, Message::NoData);
+        if (switches().verbose) {
+            writeErrorLine(noLine(quoted(fin), !text.view().empty()  ? NoLine::CarriageReturns
+                                               : text.rest().empty() ? NoLine::Empty
+                                                                     : NoLine::CtrlZFirst));
+        }
+        return kFailed;
+    }
+    if (strict || (report && found.verdict == Survey::Verdict::NothingToConvert)) {
+        checkText(text.view(), reports, text.rest());
+    }
+    if (strict && reports.total() != 0) {
+        sayReports(fin, reports, true);
+        writeErrorLine(refused(quoted(fin), reports.total()));
+        return say(out, Message::ReadError);
+    }
+    if (found.verdict == Survey::Verdict::NothingToConvert) {
+        sayReports(fin, reports, false);
+        say(out, Message::NoData);
+        if (switches().verbose) {
+            writeErrorLine(nothingToConvert(quoted(fin), found.droppedRecords, found.foreignMark));
+        }
+        return kFailed;
+    }
+    return std::nullopt;
+}
+
 int convertFile(System& system, const std::filesystem::path& fin, const std::filesystem::path& fout,
                 std::FILE* out) {
     LockWait wait; // for another run's lock, on the source and the destination alike
@@ -76,34 +114,8 @@ int convertFile(System& system, const std::filesystem::path& fin, const std::fil
         if (!text.load(fin, strict || report, why)) {
             return sayFailure(out, Message::ReadError, why);
         }
-        // Whether there is anything to convert is known before the
-        // destination is touched: a refused source leaves even a pipe empty.
-        const Survey found = survey(text.view());
-        if (found.verdict == Survey::Verdict::NoLine) {
-            say(out, Message::NoData);
-            if (switches().verbose) {
-                writeErrorLine(noLine(quoted(fin), !text.view().empty()  ? NoLine::CarriageReturns
-                                                   : text.rest().empty() ? NoLine::Empty
-                                                                         : NoLine::CtrlZFirst));
-            }
-            return kFailed;
-        }
-        if (strict || (report && found.verdict == Survey::Verdict::NothingToConvert)) {
-            checkText(text.view(), reports, text.rest());
-        }
-        if (strict && reports.total() != 0) {
-            sayReports(fin, reports, true);
-            writeErrorLine(refused(quoted(fin), reports.total()));
-            return say(out, Message::ReadError);
-        }
-        if (found.verdict == Survey::Verdict::NothingToConvert) {
-            sayReports(fin, reports, false);
-            say(out, Message::NoData);
-            if (switches().verbose) {
-                writeErrorLine(
-                    nothingToConvert(quoted(fin), found.droppedRecords, found.foreignMark));
-            }
-            return kFailed;
+        if (const auto status = refusal(text, fin, reports, out)) {
+            return *status;
         }
         if (!dest.open()) {
             return sayFailure(out, Message::WriteError, dest.failure());

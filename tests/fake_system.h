@@ -122,7 +122,7 @@ class FakeSystem final : public System {
     Error writeAttribute(Handle file, const std::string& attribute,
                          std::string_view value) override;
     Error removeAttribute(Handle file, const std::string& attribute) override;
-    Error setAttributes(Handle file, std::uint32_t attributes) override;
+    Error setAttributes(Handle file, std::uint32_t given) override;
     Error rename(const Folder& in, const std::filesystem::path& temp,
                  const std::filesystem::path& target) override;
     void remove(const Folder& in, const std::filesystem::path& file) override;

@@ -42,7 +42,6 @@ class TempFolder {
     std::string path_;
 };
 
-
 // Each code's kind, in the call that meets it, and each kind's usual code
 // as a message shows it where a rule of the program's own refuses.
 TEST(ErrorTables, EachCodeHasItsKind) {
@@ -115,10 +114,10 @@ TEST(SourceMap, FaultsAreTheSourcesOnlyWhileItIsMapped) {
     LockWait wait;
     SourceText text(nativeSystem(), wait);
     ASSERT_TRUE(text.load(name, false, why));
-    EXPECT_EXIT(std::raise(SIGBUS), testing::ExitedWithCode(1), "");
+    EXPECT_EXIT((void)std::raise(SIGBUS), testing::ExitedWithCode(1), "");
     text.keepOwnCopy();
     EXPECT_EQ(text.view(), "S9030000FC\n");
-    EXPECT_EXIT(std::raise(SIGBUS), testing::KilledBySignal(SIGBUS), "")
+    EXPECT_EXIT((void)std::raise(SIGBUS), testing::KilledBySignal(SIGBUS), "")
         << "a later fault would be taken for a read error";
 }
 
