@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace quorvex {
@@ -323,6 +325,11 @@ class SignalHold {
   private:
     System& system_;
 };
+
+// Starts `work` on a thread of its own, to which no signal that ends a run
+// is delivered: each comes to the main thread, which holds them when it
+// must (see SignalHold). Throws std::system_error when no thread can start.
+std::thread quietThread(std::function<void()> work);
 
 // Closes a handle when it goes, also when an exception passes.
 class Closing {

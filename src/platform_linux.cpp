@@ -515,6 +515,17 @@ class LinuxSystem final : public System {
 
 } // namespace
 
+std::thread quietThread(std::function<void()> work) {
+    const sigset_t ending = endingSignals();
+    sigset_t before;
+    ::pthread_sigmask(SIG_BLOCK, &ending, &before); // which the thread inherits
+    struct Restore {
+        const sigset_t& mask;
+        ~Restore() { ::pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+    } restore{before};
+    return std::thread(std::move(work));
+}
+
 Error systemError(Call call, std::uint32_t code) {
     switch (call) {
     case Call::Lock:

@@ -341,6 +341,12 @@ class WindowsSystem final : public System {
 
 } // namespace
 
+// No signal is delivered to a thread here: a console's Ctrl-C comes on a
+// thread of the system's own.
+std::thread quietThread(std::function<void()> work) {
+    return std::thread(std::move(work));
+}
+
 System& nativeSystem() {
     static WindowsSystem system;
     return system;

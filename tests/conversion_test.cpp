@@ -1,4 +1,5 @@
 // The conversion of a whole text: which records it writes and what it counts.
+#include "check.h"
 #include "convert_bytes.h"
 
 #include <gtest/gtest.h>
@@ -49,16 +50,22 @@ TEST(ConvertBytes, LongerLinesAreCutIntoPieces) {
     EXPECT_EQ(got.output.size(), 511u + 4 + 2);
 }
 
+// Past 4 MiB of source, chunks are written by a second thread: alike.
 TEST(ConvertBytes, OutputLargerThanOneChunk) {
-    std::string source;
-    std::string expected;
-    for (int i = 0; i < 20000; ++i) {
-        source += "S9030000FC\n";
-        expected += "S70500000000FA\r\n";
+    for (const int lines : {20000, 400000}) {
+        std::string source;
+        std::string expected;
+        for (int i = 0; i < lines; ++i) {
+            source += "S9030000FC\n";
+            expected += "S70500000000FA\r\n";
+        }
+        LineReports reports;
+        for (LineReports* checked : {static_cast<LineReports*>(nullptr), &reports}) {
+            const Conversion got = convertBytes(source, checked);
+            EXPECT_EQ(got.output, expected) << lines;
+            EXPECT_EQ(got.counts.written, static_cast<unsigned>(lines));
+        }
     }
-    const Conversion got = convertBytes(source);
-    EXPECT_EQ(got.output, expected);
-    EXPECT_EQ(got.counts.written, 20000u);
 }
 
 TEST(ConvertBytes, DroppedRecordsAndNothingToConvert) {
@@ -95,24 +102,39 @@ TEST(ConvertBytes, DroppedRecordsAndNothingToConvert) {
     }
 }
 
+// Fails its `failing`th write, and every one after.
 class FailingSink : public Sink {
   public:
-    bool write(std::string_view /*bytes*/) override {
-        ++calls;
-        return false;
+    explicit FailingSink(int failing = 1) : failing_(failing) {}
+    bool write(std::string_view bytes) override {
+        if (++calls >= failing_) {
+            return false;
+        }
+        written.append(bytes);
+        return true;
     }
     int calls = 0;
+    std::string written;
+
+  private:
+    int failing_;
 };
 
+// Nothing is written after the write that fails, on one thread or two.
 TEST(ConvertText, StopsWhenTheSinkFails) {
-    std::string text;
-    for (int i = 0; i < 20000; ++i) {
-        text += "S9030000FC\n";
+    for (const int lines : {20000, 400000}) {
+        std::string text;
+        for (int i = 0; i < lines; ++i) {
+            text += "S9030000FC\n";
+        }
+        for (const int failing : {1, 2}) {
+            FailingSink sink(failing);
+            EXPECT_FALSE(convertText(text, sink).has_value());
+            EXPECT_EQ(sink.calls, failing) << lines;
+            EXPECT_EQ(sink.written, convertBytes(text).output.substr(0, sink.written.size()));
+            EXPECT_EQ(sink.written.empty(), failing == 1);
+        }
     }
-    FailingSink sink;
-    EXPECT_FALSE(convertText(text, sink).has_value());
-    EXPECT_EQ(sink.calls, 1);
-
     FailingSink lastOnly;
     EXPECT_FALSE(convertText("S9030000FC\n", lastOnly).has_value());
 }
