@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 
 namespace quorvex {
@@ -27,17 +28,11 @@ constexpr std::size_t kLineRoom = 2 * (convertRoom(kPiece) + 2);
 class Writer {
   public:
     explicit Writer(Sink& sink, bool background = false) : sink_(sink) {
-        if (background) {
-            background_ = std::make_unique<BackgroundWriter>(sink);
-            if (background_->started()) {
-                chunk_ = kBackgroundChunk;
-                buffers_ = kBuffers;
-            } else {
-                background_.reset();
+        if (!background || !startBackground()) {
+            for (auto& buffer : buffer_) {
+                buffer.reset();
             }
-        }
-        for (std::size_t i = 0; i < buffers_; ++i) {
-            buffer_[i].reset(new char[chunk_ + kLineRoom]);
+            buffer_[0].reset(new char[chunk_ + kLineRoom]);
         }
         start();
     }
@@ -98,6 +93,25 @@ class Writer {
     std::uint64_t written() const { return written_; }
 
   private:
+    // The buffers and the second thread, where memory and the system give
+    // them: else the chunks are written in turn, as for a small source.
+    bool startBackground() {
+        for (auto& buffer : buffer_) {
+            buffer.reset(new (std::nothrow) char[kBackgroundChunk + kLineRoom]);
+            if (!buffer) {
+                return false;
+            }
+        }
+        background_ = std::make_unique<BackgroundWriter>(sink_);
+        if (!background_->started()) {
+            background_.reset();
+            return false;
+        }
+        chunk_ = kBackgroundChunk;
+        buffers_ = kBuffers;
+        return true;
+    }
+
     std::string_view held() const { return {current(), static_cast<std::size_t>(at_ - current())}; }
     char* current() const { return buffer_[current_].get(); }
     // Starts a chunk in the current buffer.
