@@ -18,7 +18,7 @@ constexpr Error kFault{ErrorKind::Other}; // the injected failure
 
 // The name of `file` in `in`, as `files` knows it: "./fw.s37" is "fw.s37".
 std::string nameIn(const Folder& in, const fs::path& file) {
-    return (in.path / file).lexically_normal().string();
+    return (in.path / file).lexically_normal().generic_string();
 }
 } // namespace
 
@@ -33,12 +33,12 @@ int FakeSystem::temps() const {
 }
 
 Error FakeSystem::openSource(const fs::path& name, Handle& out, std::uint64_t& size) {
-    if (fails(Op::OpenSource) || files.count(name.string()) == 0) {
+    if (fails(Op::OpenSource) || files.count(name.generic_string()) == 0) {
         return {ErrorKind::NotFound};
     }
     out = next_++;
-    open_[out] = Open{name.string()};
-    size = files[name.string()].size();
+    open_[out] = Open{name.generic_string()};
+    size = files[name.generic_string()].size();
     return {};
 }
 
@@ -49,18 +49,18 @@ bool FakeSystem::map(Handle file, std::uint64_t /*size*/, const FaultTexts& /*fa
 }
 
 Error FakeSystem::look(const fs::path& name, bool follow, NameStatus& out) {
-    const auto link = links.find(name.lexically_normal().string());
+    const auto link = links.find(name.lexically_normal().generic_string());
     out = NameStatus{};
     if (link != links.end() && !follow) {
         out = NameStatus{true, false, link->second.owner, link->second.target};
-    } else if (shared.count(name.lexically_normal().string()) != 0) {
+    } else if (shared.count(name.lexically_normal().generic_string()) != 0) {
         out = NameStatus{false, true, 0, {}};
     }
     return {};
 }
 
 Error FakeSystem::examine(const fs::path& name, Examined& out) {
-    const std::string file = name.lexically_normal().string();
+    const std::string file = name.lexically_normal().generic_string();
     if (folders.count(file) != 0) {
         out.kind = Examined::Kind::Folder;
         return {};
@@ -77,15 +77,15 @@ Error FakeSystem::examine(const fs::path& name, Examined& out) {
 }
 
 Error FakeSystem::openDevice(const fs::path& name, Handle& out) {
-    files[name.string()].clear();
+    files[name.generic_string()].clear();
     out = next_++;
-    open_[out] = Open{name.string()};
+    open_[out] = Open{name.generic_string()};
     return {};
 }
 
 Error FakeSystem::openFolder(const fs::path& path, Folder& out) {
     out = Folder{path, next_++};
-    open_[out.handle] = Open{path.string()};
+    open_[out.handle] = Open{path.generic_string()};
     return {};
 }
 
@@ -237,7 +237,7 @@ Error FakeSystem::setMode(Handle file, std::uint32_t mode) {
 }
 
 Error FakeSystem::listAttributes(const fs::path& name, std::vector<std::string>& out) {
-    for (const auto& attribute : attributes[name.string()]) {
+    for (const auto& attribute : attributes[name.generic_string()]) {
         out.push_back(attribute.first);
     }
     return {};
@@ -245,7 +245,7 @@ Error FakeSystem::listAttributes(const fs::path& name, std::vector<std::string>&
 
 Error FakeSystem::readAttribute(const fs::path& name, const std::string& attribute,
                                 std::string& value) {
-    value = attributes[name.string()][attribute];
+    value = attributes[name.generic_string()][attribute];
     return {};
 }
 
