@@ -12,15 +12,11 @@ namespace quorvex {
 namespace {
 
 TEST(Lines, CarriageReturnsAnywhereAreDropped) {
-    // Wherever they stand, in records, over-long lines and on the edges of
-    // pieces, the records written and the lines counted are the clean text's.
+    // Wherever they stand, the records written and the lines counted are the clean text's.
     const std::string lines[] = {
-        "S1051000abcd72\nS9030000FC\n",
-        std::string(600, 'x') + "\nS1031234B6\n",
-        "S1FEFF80" + std::string(502, '0') + "82\n", // split in two records
-        "S1" + std::string(1200, '1') + "\n",
-        "S1031234B6",
-    };
+        "S1051000abcd72\nS9030000FC\n", std::string(600, 'x') + "\nS1031234B6\n",
+        "S1" + std::string(1200, '1') + "\n", "S1031234B6",
+        "S1FEFF80" + std::string(502, '0') + "82\n"}; // the last split in two records
     for (const std::string& clean : lines) {
         const Conversion want = convertBytes(clean);
         for (const std::size_t every : {1u, 2u, 7u, 510u, 511u, 512u}) {
@@ -41,9 +37,7 @@ TEST(Lines, CountsLines) {
     // nothing after the first Ctrl-Z is read, and carriage returns alone make
     // no line. The survey tells the run whether to say "No data!": it must
     // agree with the count.
-    const auto line = [](std::size_t size, const char* end) {
-        return std::string(size, 'x') + end;
-    };
+    const auto line = [](std::size_t n, const char* end) { return std::string(n, 'x') + end; };
     const struct {
         std::string source;
         std::uint64_t lines;
@@ -91,9 +85,8 @@ TEST(Lines, AreNumberedAsAnEditorDoes) {
     EXPECT_EQ(reports.shown()[0].line, 3u);
     EXPECT_EQ(reports.shown()[1].line, 4u);
     EXPECT_EQ(reports.shown()[2].line, 6u);
-    const Conversion plain = convertBytes(source);
-    EXPECT_EQ(checked.output, plain.output);
-    EXPECT_EQ(checked.counts.lines, plain.counts.lines);
+    EXPECT_EQ(checked.output, convertBytes(source).output);
+    EXPECT_EQ(checked.counts.lines, convertBytes(source).counts.lines);
 }
 
 } // namespace
