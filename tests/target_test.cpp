@@ -19,7 +19,6 @@ const std::string kRecords = "S70500000000FA\r\n";
 // step of a chain, as the kernel would. Opening touches no file; the records
 // reach the file the name leads to, and no other.
 TEST(Target, WhereTheNameLeadsDecidesTheFileAndTheWay) {
-    constexpr std::uint32_t kMine = FakeSystem::kRunner;
     constexpr std::uint32_t kOther = 65534;
     const struct {
         const char* name;
@@ -41,11 +40,11 @@ TEST(Target, WhereTheNameLeadsDecidesTheFileAndTheWay) {
         {"a folder", "folder", {}, 0, {}, "", "quorvex: cannot open 'folder' for writing: a folder", 0},
         {"a read-only file", "ro/old.s37", {}, 0, {}, "", "quorvex: cannot open 'ro/old.s37' for writing: denied", 0},
         {"no name", "", {}, 0, {}, "", "quorvex: cannot open '' for writing: not found", 0},
-        {"the runner's link", "tmp/out.s37", {{"tmp/out.s37", {"../fw.s37", kMine}}}, 0, Way::NewFile, "fw.s37", "", 0},
+        {"the runner's link", "tmp/out.s37", {{"tmp/out.s37", {"../fw.s37", FakeSystem::kRunner}}}, 0, Way::NewFile, "fw.s37", "", 0},
         {"the folder's owner's link", "tmp/out.s37", {{"tmp/out.s37", {"/fw.s37", 0}}}, 0, Way::NewFile, "/fw.s37", "", 0},
         {"another user's link, elsewhere", "out.s37", {{"out.s37", {"tmp/fw.s37", kOther}}}, 0, Way::NewFile, "tmp/fw.s37", "", 0},
         {"another user's link", "tmp/out.s37", {{"tmp/out.s37", {"../fw.s37", kOther}}}, 0, {}, "", "quorvex: cannot follow 'tmp/out.s37', another user's link in a sticky folder that anyone may write to: denied", 0},
-        {"a chain, a step another user's", "out.s37", {{"out.s37", {"tmp/a.s37", kMine}}, {"tmp/a.s37", {"../b.s37", kOther}}}, 0, {}, "", "quorvex: cannot follow 'tmp/a.s37', another user's link in a sticky folder that anyone may write to: denied", 0},
+        {"a chain, a step another user's", "out.s37", {{"out.s37", {"tmp/a.s37", FakeSystem::kRunner}}, {"tmp/a.s37", {"../b.s37", kOther}}}, 0, {}, "", "quorvex: cannot follow 'tmp/a.s37', another user's link in a sticky folder that anyone may write to: denied", 0},
         {"a chain", "tmp/out.s37", {{"tmp/out.s37", {"../a.s37", 0}}, {"a.s37", {"b.s37", kOther}}}, 0, Way::NewFile, "b.s37", "", 0},
         // clang-format on
     };
