@@ -15,17 +15,15 @@ namespace {
 // A step on the file, true when it went as its name says.
 using Step = bool (*)(TempFile&, FakeSystem&);
 
+// clang-format off
 // Makes it, writes "new" into it, and finds it named to the signal handlers.
 constexpr Step kMake = [](TempFile& temp, FakeSystem& system) {
     Handle file = kNoHandle;
     std::size_t written = 0;
-    const bool made =
-        !temp.make(".", false, file) && !system.write(file, "new", written) && !system.close(file);
+    const bool made = !temp.make(".", false, file) && !system.write(file, "new", written) && !system.close(file);
     const PendingFile* named = removedOnSignal.load();
     return made && named != nullptr && named->path == temp.name();
 };
-
-// clang-format off
 constexpr Step kMakeAnother = [](TempFile&, FakeSystem& system) { TempFile other(system); return kMake(other, system); };
 constexpr Step kCommit = [](TempFile& temp, FakeSystem&) { return !temp.commit("fw.s37"); };
 constexpr Step kRead = [](TempFile& temp, FakeSystem&) { std::string in; return !temp.readBack(in) && in == "new"; };
