@@ -18,7 +18,6 @@ const std::string kNew = "S30700000000AABB\r\nS30700000002CCDD\r\nS70500000000FA
 const std::string kShort = "S1 old\r\n";                            // the new bytes grow the file
 const std::string kLong = std::string(100, 'o') + "\r\nS9 old\r\n"; // the new bytes shrink it
 const std::size_t kEnough = 2 * kNew.size() + kRoomMargin;          // what a rewrite of kNew needs
-const std::optional<std::size_t> kAny;                              // not copy on write
 
 TEST(Rewrite, OutcomesAndWhatTheySay) {
     const struct {
@@ -41,9 +40,9 @@ TEST(Rewrite, OutcomesAndWhatTheySay) {
         // emptied, which frees its room, and put back whole.
         {"out of room midway, growing", kShort, 48, kEnough, Op::Reserve, 1, false, 0, Outcome::PutBack, "quorvex: cannot write 'fw.s37': no room"},
         {"out of room midway, shrinking", kLong, 48, kEnough, Op::Reserve, 1, false, 0, Outcome::PutBack, "quorvex: cannot write 'fw.s37': no room"},
-        {"no write goes through", kLong, kAny, {}, Op::Write, 1, true, 0, Outcome::LeftIncomplete, "quorvex: cannot write 'fw.s37': other"},
-        {"another run holds it a while", kLong, kAny, {}, Op::Write, 0, false, 3, Outcome::Rewritten, ""},
-        {"another run holds it past the wait", kLong, kAny, {}, Op::Write, 0, false, 1000, {}, "quorvex: cannot lock 'fw.s37': another program kept it locked for 10 seconds"},
+        {"no write goes through", kLong, {}, {}, Op::Write, 1, true, 0, Outcome::LeftIncomplete, "quorvex: cannot write 'fw.s37': other"},
+        {"another run holds it a while", kLong, {}, {}, Op::Write, 0, false, 3, Outcome::Rewritten, ""},
+        {"another run holds it past the wait", kLong, {}, {}, Op::Write, 0, false, 1000, {}, "quorvex: cannot lock 'fw.s37': another program kept it locked for 10 seconds"},
         // clang-format on
     };
     for (const auto& row : rows) {
@@ -57,10 +56,8 @@ TEST(Rewrite, OutcomesAndWhatTheySay) {
         ASSERT_FALSE(system.openFile(Folder{}, "fw.s37", false, file));
         LockWait wait;
         Rewrite rewrite(system, file, "fw.s37", wait);
-        std::optional<Outcome> outcome;
-        if (rewrite.prepare(kNew.size())) {
-            outcome = rewrite.apply(kNew);
-        }
+        const auto outcome =
+            rewrite.prepare(kNew.size()) ? std::optional(rewrite.apply(kNew)) : std::nullopt;
         (void)system.close(file);
         EXPECT_EQ(outcome, row.outcome) << row.name;
         if (outcome != Outcome::LeftIncomplete) {
