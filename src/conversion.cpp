@@ -331,16 +331,16 @@ Survey survey(std::string_view text) {
     return visit.result();
 }
 
-// Kept out of its callers, so that the plain loop compiles alike whatever
-// they and the checked conversion hold.
+// Each kept out of its callers, so that its loop compiles alike whatever
+// they hold, with the registers to itself.
 [[gnu::noinline]] std::optional<Counts> convertText(std::string_view text, Sink& sink) {
     NoCheck none;
     LineReader reader(text);
     return convertLines(sink, none, reader, text.size());
 }
 
-std::optional<Counts> convertText(std::string_view text, Sink& sink, LineReports& reports,
-                                  std::string_view rest) {
+[[gnu::noinline]] std::optional<Counts> convertText(std::string_view text, Sink& sink,
+                                                    LineReports& reports, std::string_view rest) {
     Check check(reports);
     LineReader reader(text);
     const auto counts = convertLines(sink, check, reader, text.size());
