@@ -21,25 +21,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// errno in the rules' terms; the first code of a kind is its usual one.
+// errno in the rules' terms.
 constexpr CodeKind kKinds[] = {
     {ENOENT, ErrorKind::NotFound}, {ENOTDIR, ErrorKind::NotFound},    {EEXIST, ErrorKind::Exists},
     {EACCES, ErrorKind::Denied},   {EPERM, ErrorKind::Denied},        {ENOSPC, ErrorKind::NoRoom},
     {EDQUOT, ErrorKind::NoRoom},   {EBUSY, ErrorKind::Busy},          {EAGAIN, ErrorKind::Busy},
     {EIO, ErrorKind::Other},       {ECANCELED, ErrorKind::Cancelled}, {EISDIR, ErrorKind::IsFolder},
 };
-// An OFD lock that another holds is Busy; a file system that has no locks
-// counts as locked.
-constexpr CodeKind kLockKinds[] = {
-    {EAGAIN, ErrorKind::Busy}, {EACCES, ErrorKind::Busy},     {ENOLCK, ErrorKind::None},
-    {EINVAL, ErrorKind::None}, {EOPNOTSUPP, ErrorKind::None},
-};
-// Only its owner may rename a file in a sticky folder; a file mounted over a
-// name (a container's file volume) cannot be renamed over. Either may still
-// be written.
-constexpr CodeKind kRenameKinds[] = {
-    {EPERM, ErrorKind::RenameRefused},
-    {EBUSY, ErrorKind::RenameRefused},
+// An OFD lock that another holds is Busy, EACCES as well as EAGAIN; a file
+// system that has no locks counts as locked. Only its owner may rename a file
+// in a sticky folder; a file mounted over a name (a container's file volume)
+// cannot be renamed over: either may still be written.
+constexpr CodeKind kCallKinds[] = {
+    {EACCES, ErrorKind::Busy, Call::Lock},
+    {ENOLCK, ErrorKind::None, Call::Lock},
+    {EINVAL, ErrorKind::None, Call::Lock},
+    {EOPNOTSUPP, ErrorKind::None, Call::Lock},
+    {EPERM, ErrorKind::RenameRefused, Call::Rename},
+    {EBUSY, ErrorKind::RenameRefused, Call::Rename},
 };
 
 Error errorOf(int code, Call call = Call::Any) {
@@ -527,14 +526,7 @@ std::thread quietThread(std::function<void()> work) {
 }
 
 Error systemError(Call call, std::uint32_t code) {
-    switch (call) {
-    case Call::Lock:
-        return errorFrom(code, kLockKinds, kKinds);
-    case Call::Rename:
-        return errorFrom(code, kRenameKinds, kKinds);
-    default:
-        return errorFrom(code, kKinds);
-    }
+    return errorFrom(call, code, kCallKinds, kKinds);
 }
 
 std::string systemReason(const Error& error) {

@@ -50,8 +50,7 @@ std::string narrow(std::wstring_view wide) {
     return text;
 }
 
-// GetLastError()'s codes in the rules' terms; the first code of a kind is its
-// usual one.
+// GetLastError()'s codes in the rules' terms.
 constexpr CodeKind kKinds[] = {
     {ERROR_PATH_NOT_FOUND, ErrorKind::NotFound}, {ERROR_FILE_NOT_FOUND, ErrorKind::NotFound},
     {ERROR_FILE_EXISTS, ErrorKind::Exists},      {ERROR_ACCESS_DENIED, ErrorKind::Denied},
@@ -60,25 +59,18 @@ constexpr CodeKind kKinds[] = {
     {ERROR_SHARING_VIOLATION, ErrorKind::Busy},  {ERROR_LOCK_VIOLATION, ErrorKind::Busy},
     {ERROR_GEN_FAILURE, ErrorKind::Other},       {ERROR_OPERATION_ABORTED, ErrorKind::Cancelled},
 };
-// A file system that has no locks counts as locked.
-constexpr CodeKind kLockKinds[] = {
-    {ERROR_NOT_SUPPORTED, ErrorKind::None},
-    {ERROR_INVALID_FUNCTION, ErrorKind::None},
+// A file system that has no locks counts as locked; a pipe whose writer is
+// done has simply ended.
+constexpr CodeKind kCallKinds[] = {
+    {ERROR_NOT_SUPPORTED, ErrorKind::None, Call::Lock},
+    {ERROR_INVALID_FUNCTION, ErrorKind::None, Call::Lock},
+    {ERROR_BROKEN_PIPE, ErrorKind::None, Call::Read},
 };
-// A pipe whose writer is done has simply ended.
-constexpr CodeKind kReadKinds[] = {{ERROR_BROKEN_PIPE, ErrorKind::None}};
 
 } // namespace
 
 Error systemError(Call call, std::uint32_t code) {
-    switch (call) {
-    case Call::Lock:
-        return errorFrom(code, kLockKinds, kKinds);
-    case Call::Read:
-        return errorFrom(code, kReadKinds, kKinds);
-    default:
-        return errorFrom(code, kKinds);
-    }
+    return errorFrom(call, code, kCallKinds, kKinds);
 }
 
 std::string systemReason(const Error& error) {
