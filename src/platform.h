@@ -93,6 +93,14 @@ template <std::size_t N> std::uint32_t codeOf(const Error& error, const CodeKind
 // primitives read too.
 Error systemError(Call call, std::uint32_t code);
 
+// For the primitives: the code of the system's call that failed last (errno,
+// or GetLastError()), met in `call`, as an Error; and that error unless
+// `done`, a call's result, says it succeeded.
+Error lastError(Call call = Call::Any);
+inline Error check(bool done, Call call = Call::Any) {
+    return done ? Error{} : lastError(call);
+}
+
 // The system's own words for `error`, in the user's language.
 std::string systemReason(const Error& error);
 

@@ -41,17 +41,8 @@ constexpr CodeKind kCallKinds[] = {
     {EBUSY, ErrorKind::RenameRefused, Call::Rename},
 };
 
-Error errorOf(int code, Call call = Call::Any) {
-    return systemError(call, static_cast<std::uint32_t>(code));
-}
-
-Error lastError() {
-    return errorOf(errno);
-}
-
-// No error when `done` (a call's result) says it succeeded, else errno's.
-Error check(bool done) {
-    return done ? Error{} : lastError();
+Error errorOf(int code) {
+    return systemError(Call::Any, static_cast<std::uint32_t>(code));
 }
 
 int fd(Handle file) {
@@ -373,7 +364,7 @@ class LinuxSystem final : public System {
         int done = 0;
         while ((done = ::fcntl(fd(file), F_OFD_SETLK, &whole)) != 0 && errno == EINTR) {
         }
-        return done == 0 ? Error{} : errorOf(errno, Call::Lock);
+        return check(done == 0, Call::Lock);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
@@ -488,10 +479,7 @@ class LinuxSystem final : public System {
 
     Error rename(const Folder& in, const fs::path& temp, const fs::path& target) override {
         const int dir = at(in.handle);
-        if (::renameat(dir, temp.c_str(), dir, target.c_str()) != 0) {
-            return errorOf(errno, Call::Rename);
-        }
-        return {};
+        return check(::renameat(dir, temp.c_str(), dir, target.c_str()) == 0, Call::Rename);
     }
 
     void remove(const Folder& in, const fs::path& file) override {
@@ -527,6 +515,10 @@ std::thread quietThread(std::function<void()> work) {
 
 Error systemError(Call call, std::uint32_t code) {
     return errorFrom(call, code, kCallKinds, kKinds);
+}
+
+Error lastError(Call call) {
+    return systemError(call, static_cast<std::uint32_t>(errno));
 }
 
 std::string systemReason(const Error& error) {

@@ -73,6 +73,10 @@ Error systemError(Call call, std::uint32_t code) {
     return errorFrom(call, code, kCallKinds, kKinds);
 }
 
+Error lastError(Call call) {
+    return systemError(call, ::GetLastError());
+}
+
 std::string systemReason(const Error& error) {
     const DWORD code = codeOf(error, kKinds);
     wchar_t* text = nullptr;
@@ -93,19 +97,6 @@ namespace {
 HANDLE handleOf(Handle file) {
     // A handle is a pointer on Windows; the layer above carries it as an integer.
     return reinterpret_cast<HANDLE>(file); // NOLINT(performance-no-int-to-ptr)
-}
-
-Error errorOf(DWORD code, Call call = Call::Any) {
-    return systemError(call, code);
-}
-
-Error lastError() {
-    return errorOf(::GetLastError());
-}
-
-// No error when `done` (a call's result) says it succeeded, else the last one.
-Error check(bool done) {
-    return done ? Error{} : lastError();
 }
 
 // Reset while signals are held, so that Ctrl-C or a closed console waits
@@ -255,9 +246,8 @@ class WindowsSystem final : public System {
     Error lock(Handle file, bool exclusive) override {
         OVERLAPPED whole{};
         const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-        return ::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE
-                   ? Error{}
-                   : errorOf(::GetLastError(), Call::Lock);
+        return check(::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE,
+                     Call::Lock);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
@@ -275,7 +265,7 @@ class WindowsSystem final : public System {
         DWORD done = 0;
         const bool ok = ::ReadFile(handleOf(file), into, step, &done, nullptr) != FALSE;
         got = done;
-        return ok ? Error{} : errorOf(::GetLastError(), Call::Read);
+        return check(ok, Call::Read);
     }
 
     Error size(Handle file, std::uint64_t& bytes) override {
