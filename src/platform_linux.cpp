@@ -158,23 +158,18 @@ bool appendOnly(int dir, const char* name, int flags = 0) {
 #endif
 }
 
-// A closed standard descriptor would be the number of the next file opened,
-// and a message meant for it would land in that file: each is kept open,
-// on the null device if need be. Returns those that were closed, a bit each.
-unsigned keepStandardDescriptors() {
-    unsigned closed = 0;
-    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
-            closed |= 1u << descriptor;
-            (void)::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY); // the lowest free
-        }
-    }
-    return closed;
-}
-
 class LinuxSystem final : public System {
   public:
-    LinuxSystem() : closedAtStart_(keepStandardDescriptors()) {
+    LinuxSystem() {
+        // A closed standard descriptor would be the number of the next file
+        // opened, and a message meant for it would land in that file: each is
+        // kept open, on the null device if need be.
+        for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+            if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
+                closedAtStart_ |= 1u << descriptor;
+                (void)::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY); // the lowest free
+            }
+        }
         // A closed pipe or a file-size limit then fails the write, which is reported.
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
@@ -225,11 +220,8 @@ class LinuxSystem final : public System {
         if (size == 0 || size > SIZE_MAX) {
             return false;
         }
-        int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-        flags |= MAP_POPULATE; // read it all now, in one go
-#endif
-        void* base = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, flags, fd(file), 0);
+        void* base = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ,
+                            MAP_PRIVATE | MAP_POPULATE, fd(file), 0); // read it all now, in one go
         if (base == MAP_FAILED) {
             return false;
         }
@@ -295,20 +287,16 @@ class LinuxSystem final : public System {
         return check(out >= 0);
     }
 
-    std::uint32_t runner() override {
-        return ::geteuid();
-    }
+    std::uint32_t runner() override { return ::geteuid(); }
 
     // A standard descriptor that was closed is as closed as it was.
     Error useDescriptor(int descriptor, Handle& out) override {
-        if (descriptor <= 2 && ((closedAtStart_ >> descriptor) & 1u) != 0) {
-            return errorOf(EBADF);
-        }
-        const int flags = ::fcntl(descriptor, F_GETFL);
-        struct stat st {};
+        const bool closed = descriptor <= 2 && ((closedAtStart_ >> descriptor) & 1u) != 0;
+        const int flags = closed ? -1 : ::fcntl(descriptor, F_GETFL);
         if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
             return errorOf(EBADF);
         }
+        struct stat st {};
         if (::fstat(descriptor, &st) != 0) {
             return lastError();
         }
@@ -319,17 +307,13 @@ class LinuxSystem final : public System {
         return {};
     }
 
-    // A file that the user could not open for writing is refused without
-    // opening it: an open for writing alone tells watchers the file was written.
     // A path alone: it serves to find names in, and opens where even the
     // folder's listing is not readable.
     Error openFolder(const fs::path& path, Folder& out) override {
         const int folder = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0) {
-            return lastError();
-        }
+        const Error error = check(folder >= 0);
         out = Folder{path, folder};
-        return {};
+        return error;
     }
 
     void closeFolder(Folder& folder) override {
@@ -385,11 +369,9 @@ class LinuxSystem final : public System {
 
     Error size(Handle file, std::uint64_t& bytes) override {
         struct stat st {};
-        if (::fstat(fd(file), &st) != 0) {
-            return lastError();
-        }
+        const Error error = check(::fstat(fd(file), &st) == 0);
         bytes = static_cast<std::uint64_t>(st.st_size);
-        return {};
+        return error;
     }
 
     Error truncate(Handle file, std::uint64_t bytes) override {
@@ -412,13 +394,9 @@ class LinuxSystem final : public System {
                                  static_cast<off_t>(bytes)) == 0);
     }
 
-    Error sync(Handle file) override {
-        return check(::fsync(fd(file)) == 0);
-    }
+    Error sync(Handle file) override { return check(::fsync(fd(file)) == 0); }
 
-    Error close(Handle file) override {
-        return check(::close(fd(file)) == 0);
-    }
+    Error close(Handle file) override { return check(::close(fd(file)) == 0); }
 
     FileId id(Handle file) override {
         struct stat st {};
@@ -430,11 +408,9 @@ class LinuxSystem final : public System {
 
     Error status(Handle file, Metadata& out) override {
         struct stat st {};
-        if (::fstat(fd(file), &st) != 0) {
-            return lastError();
-        }
+        const Error error = check(::fstat(fd(file), &st) == 0);
         out = metadataOf(st);
-        return {};
+        return error;
     }
 
     Error setOwner(Handle file, std::uint32_t owner, std::uint32_t group) override {
@@ -491,9 +467,7 @@ class LinuxSystem final : public System {
         ::sigprocmask(SIG_BLOCK, &ending, &before_);
     }
 
-    void releaseSignals() override {
-        ::sigprocmask(SIG_SETMASK, &before_, nullptr);
-    }
+    void releaseSignals() override { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
 
   private:
     sigset_t before_{};
