@@ -1,10 +1,8 @@
 #include "platform.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <iterator>
 #include <poll.h>
