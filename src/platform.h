@@ -41,36 +41,37 @@ struct Error {
     explicit operator bool() const { return kind != ErrorKind::None; }
 };
 
-// A code of the system's and the kind it is. Each system lists its codes in
-// one table, kKinds, and a call that reads some codes its own way lists them
-// in one of its own, which is read first. The first code a table lists for
-// a kind is the kind's usual code: the one a message shows where a rule of
-// the program's own refuses (an Error with a kind and no code), and Other's
-// for a kind it does not list.
+// The calls whose codes a system reads its own way.
+enum class Call { Any, Lock, Rename, Read };
+
+// A code of the system's and the kind it is, in `call`. Each system lists its
+// codes in one table, kKinds, and those that a call reads its own way in
+// another, kCallKinds, which is read first. The first code kKinds lists for a
+// kind is the kind's usual code: the one a message shows where a rule of the
+// program's own refuses (an Error with a kind and no code), and Other's for a
+// kind it does not list.
 struct CodeKind {
     std::uint32_t code;
     ErrorKind kind;
+    Call call = Call::Any;
 };
 
-// `code` as an Error: 0 is none; a code that `kinds` does not list is Other.
-template <std::size_t N> Error errorFrom(std::uint32_t code, const CodeKind (&kinds)[N]) {
+// `code`, met in `call`, as an Error: 0 is none; a code that neither table
+// lists is Other.
+template <std::size_t M, std::size_t N>
+Error errorFrom(Call call, std::uint32_t code, const CodeKind (&calls)[M],
+                const CodeKind (&kinds)[N]) {
+    for (const CodeKind& known : calls) {
+        if (known.call == call && known.code == code) {
+            return {known.kind, code};
+        }
+    }
     for (const CodeKind& known : kinds) {
         if (known.code == code) {
             return {known.kind, code};
         }
     }
     return {code == 0 ? ErrorKind::None : ErrorKind::Other, code};
-}
-
-// The same, `call`'s own table first.
-template <std::size_t M, std::size_t N>
-Error errorFrom(std::uint32_t code, const CodeKind (&call)[M], const CodeKind (&kinds)[N]) {
-    for (const CodeKind& known : call) {
-        if (known.code == code) {
-            return {known.kind, code};
-        }
-    }
-    return errorFrom(code, kinds);
 }
 
 // The code `error` stands for: its own, or its kind's usual one in `kinds`.
@@ -88,12 +89,17 @@ template <std::size_t N> std::uint32_t codeOf(const Error& error, const CodeKind
     return 0;
 }
 
-// The calls whose codes a system reads its own way (see CodeKind).
-enum class Call { Any, Lock, Rename, Read };
-
 // A code of this system's, met in `call`, as an Error: its tables, which its
 // primitives read too.
 Error systemError(Call call, std::uint32_t code);
+
+// For the primitives: the code of the system's call that failed last (errno,
+// or GetLastError()), met in `call`, as an Error; and that error unless
+// `done`, a call's result, says it succeeded.
+Error lastError(Call call = Call::Any);
+inline Error check(bool done, Call call = Call::Any) {
+    return done ? Error{} : lastError(call);
+}
 
 // The system's own words for `error`, in the user's language.
 std::string systemReason(const Error& error);

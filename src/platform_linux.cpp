@@ -1,10 +1,8 @@
 #include "platform.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <iterator>
 #include <poll.h>
@@ -21,38 +19,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// errno in the rules' terms; the first code of a kind is its usual one.
+// errno in the rules' terms.
 constexpr CodeKind kKinds[] = {
     {ENOENT, ErrorKind::NotFound}, {ENOTDIR, ErrorKind::NotFound},    {EEXIST, ErrorKind::Exists},
     {EACCES, ErrorKind::Denied},   {EPERM, ErrorKind::Denied},        {ENOSPC, ErrorKind::NoRoom},
     {EDQUOT, ErrorKind::NoRoom},   {EBUSY, ErrorKind::Busy},          {EAGAIN, ErrorKind::Busy},
     {EIO, ErrorKind::Other},       {ECANCELED, ErrorKind::Cancelled}, {EISDIR, ErrorKind::IsFolder},
 };
-// An OFD lock that another holds is Busy; a file system that has no locks
-// counts as locked.
-constexpr CodeKind kLockKinds[] = {
-    {EAGAIN, ErrorKind::Busy}, {EACCES, ErrorKind::Busy},     {ENOLCK, ErrorKind::None},
-    {EINVAL, ErrorKind::None}, {EOPNOTSUPP, ErrorKind::None},
+// An OFD lock that another holds is Busy, EACCES as well as EAGAIN; a file
+// system that has no locks counts as locked. Only its owner may rename a file
+// in a sticky folder; a file mounted over a name (a container's file volume)
+// cannot be renamed over: either may still be written.
+constexpr CodeKind kCallKinds[] = {
+    {EACCES, ErrorKind::Busy, Call::Lock},
+    {ENOLCK, ErrorKind::None, Call::Lock},
+    {EINVAL, ErrorKind::None, Call::Lock},
+    {EOPNOTSUPP, ErrorKind::None, Call::Lock},
+    {EPERM, ErrorKind::RenameRefused, Call::Rename},
+    {EBUSY, ErrorKind::RenameRefused, Call::Rename},
 };
-// Only its owner may rename a file in a sticky folder; a file mounted over a
-// name (a container's file volume) cannot be renamed over. Either may still
-// be written.
-constexpr CodeKind kRenameKinds[] = {
-    {EPERM, ErrorKind::RenameRefused},
-    {EBUSY, ErrorKind::RenameRefused},
-};
 
-Error errorOf(int code, Call call = Call::Any) {
-    return systemError(call, static_cast<std::uint32_t>(code));
-}
-
-Error lastError() {
-    return errorOf(errno);
-}
-
-// No error when `done` (a call's result) says it succeeded, else errno's.
-Error check(bool done) {
-    return done ? Error{} : lastError();
+Error errorOf(int code) {
+    return systemError(Call::Any, static_cast<std::uint32_t>(code));
 }
 
 int fd(Handle file) {
@@ -168,23 +156,18 @@ bool appendOnly(int dir, const char* name, int flags = 0) {
 #endif
 }
 
-// A closed standard descriptor would be the number of the next file opened,
-// and a message meant for it would land in that file: each is kept open,
-// on the null device if need be. Returns those that were closed, a bit each.
-unsigned keepStandardDescriptors() {
-    unsigned closed = 0;
-    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
-            closed |= 1u << descriptor;
-            (void)::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY); // the lowest free
-        }
-    }
-    return closed;
-}
-
 class LinuxSystem final : public System {
   public:
-    LinuxSystem() : closedAtStart_(keepStandardDescriptors()) {
+    LinuxSystem() {
+        // A closed standard descriptor would be the number of the next file
+        // opened, and a message meant for it would land in that file: each is
+        // kept open, on the null device if need be.
+        for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+            if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
+                closedAtStart_ |= 1u << descriptor;
+                (void)::open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY); // the lowest free
+            }
+        }
         // A closed pipe or a file-size limit then fails the write, which is reported.
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
@@ -235,11 +218,8 @@ class LinuxSystem final : public System {
         if (size == 0 || size > SIZE_MAX) {
             return false;
         }
-        int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-        flags |= MAP_POPULATE; // read it all now, in one go
-#endif
-        void* base = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, flags, fd(file), 0);
+        void* base = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ,
+                            MAP_PRIVATE | MAP_POPULATE, fd(file), 0); // read it all now, in one go
         if (base == MAP_FAILED) {
             return false;
         }
@@ -305,20 +285,16 @@ class LinuxSystem final : public System {
         return check(out >= 0);
     }
 
-    std::uint32_t runner() override {
-        return ::geteuid();
-    }
+    std::uint32_t runner() override { return ::geteuid(); }
 
     // A standard descriptor that was closed is as closed as it was.
     Error useDescriptor(int descriptor, Handle& out) override {
-        if (descriptor <= 2 && ((closedAtStart_ >> descriptor) & 1u) != 0) {
-            return errorOf(EBADF);
-        }
-        const int flags = ::fcntl(descriptor, F_GETFL);
-        struct stat st {};
+        const bool closed = descriptor <= 2 && ((closedAtStart_ >> descriptor) & 1u) != 0;
+        const int flags = closed ? -1 : ::fcntl(descriptor, F_GETFL);
         if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
             return errorOf(EBADF);
         }
+        struct stat st {};
         if (::fstat(descriptor, &st) != 0) {
             return lastError();
         }
@@ -329,17 +305,13 @@ class LinuxSystem final : public System {
         return {};
     }
 
-    // A file that the user could not open for writing is refused without
-    // opening it: an open for writing alone tells watchers the file was written.
     // A path alone: it serves to find names in, and opens where even the
     // folder's listing is not readable.
     Error openFolder(const fs::path& path, Folder& out) override {
         const int folder = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0) {
-            return lastError();
-        }
+        const Error error = check(folder >= 0);
         out = Folder{path, folder};
-        return {};
+        return error;
     }
 
     void closeFolder(Folder& folder) override {
@@ -374,7 +346,7 @@ class LinuxSystem final : public System {
         int done = 0;
         while ((done = ::fcntl(fd(file), F_OFD_SETLK, &whole)) != 0 && errno == EINTR) {
         }
-        return done == 0 ? Error{} : errorOf(errno, Call::Lock);
+        return check(done == 0, Call::Lock);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
@@ -395,11 +367,9 @@ class LinuxSystem final : public System {
 
     Error size(Handle file, std::uint64_t& bytes) override {
         struct stat st {};
-        if (::fstat(fd(file), &st) != 0) {
-            return lastError();
-        }
+        const Error error = check(::fstat(fd(file), &st) == 0);
         bytes = static_cast<std::uint64_t>(st.st_size);
-        return {};
+        return error;
     }
 
     Error truncate(Handle file, std::uint64_t bytes) override {
@@ -422,13 +392,9 @@ class LinuxSystem final : public System {
                                  static_cast<off_t>(bytes)) == 0);
     }
 
-    Error sync(Handle file) override {
-        return check(::fsync(fd(file)) == 0);
-    }
+    Error sync(Handle file) override { return check(::fsync(fd(file)) == 0); }
 
-    Error close(Handle file) override {
-        return check(::close(fd(file)) == 0);
-    }
+    Error close(Handle file) override { return check(::close(fd(file)) == 0); }
 
     FileId id(Handle file) override {
         struct stat st {};
@@ -440,11 +406,9 @@ class LinuxSystem final : public System {
 
     Error status(Handle file, Metadata& out) override {
         struct stat st {};
-        if (::fstat(fd(file), &st) != 0) {
-            return lastError();
-        }
+        const Error error = check(::fstat(fd(file), &st) == 0);
         out = metadataOf(st);
-        return {};
+        return error;
     }
 
     Error setOwner(Handle file, std::uint32_t owner, std::uint32_t group) override {
@@ -489,10 +453,7 @@ class LinuxSystem final : public System {
 
     Error rename(const Folder& in, const fs::path& temp, const fs::path& target) override {
         const int dir = at(in.handle);
-        if (::renameat(dir, temp.c_str(), dir, target.c_str()) != 0) {
-            return errorOf(errno, Call::Rename);
-        }
-        return {};
+        return check(::renameat(dir, temp.c_str(), dir, target.c_str()) == 0, Call::Rename);
     }
 
     void remove(const Folder& in, const fs::path& file) override {
@@ -504,9 +465,7 @@ class LinuxSystem final : public System {
         ::sigprocmask(SIG_BLOCK, &ending, &before_);
     }
 
-    void releaseSignals() override {
-        ::sigprocmask(SIG_SETMASK, &before_, nullptr);
-    }
+    void releaseSignals() override { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
 
   private:
     sigset_t before_{};
@@ -527,14 +486,11 @@ std::thread quietThread(std::function<void()> work) {
 }
 
 Error systemError(Call call, std::uint32_t code) {
-    switch (call) {
-    case Call::Lock:
-        return errorFrom(code, kLockKinds, kKinds);
-    case Call::Rename:
-        return errorFrom(code, kRenameKinds, kKinds);
-    default:
-        return errorFrom(code, kKinds);
-    }
+    return errorFrom(call, code, kCallKinds, kKinds);
+}
+
+Error lastError(Call call) {
+    return systemError(call, static_cast<std::uint32_t>(errno));
 }
 
 std::string systemReason(const Error& error) {

@@ -2,37 +2,12 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstdio>
-#include <string>
-
 namespace quorvex {
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Writes all of `bytes`; `written` tells how many were, also on failure.
-bool writeAll(HANDLE out, std::string_view bytes, std::size_t& written) {
-    written = 0;
-    while (!bytes.empty()) {
-        const DWORD step =
-            bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
-        DWORD done = 0;
-        if (::WriteFile(out, bytes.data(), step, &done, nullptr) == FALSE) {
-            return false;
-        }
-        if (done == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT); // no progress, and none to expect
-            return false;
-        }
-        bytes.remove_prefix(done);
-        written += done;
-    }
-    return true;
-}
 
 std::wstring widen(std::string_view text) {
     std::wstring wide(text.size(), L'\0'); // UTF-8 never takes fewer bytes than UTF-16 units
@@ -50,8 +25,7 @@ std::string narrow(std::wstring_view wide) {
     return text;
 }
 
-// GetLastError()'s codes in the rules' terms; the first code of a kind is its
-// usual one.
+// GetLastError()'s codes in the rules' terms.
 constexpr CodeKind kKinds[] = {
     {ERROR_PATH_NOT_FOUND, ErrorKind::NotFound}, {ERROR_FILE_NOT_FOUND, ErrorKind::NotFound},
     {ERROR_FILE_EXISTS, ErrorKind::Exists},      {ERROR_ACCESS_DENIED, ErrorKind::Denied},
@@ -60,25 +34,22 @@ constexpr CodeKind kKinds[] = {
     {ERROR_SHARING_VIOLATION, ErrorKind::Busy},  {ERROR_LOCK_VIOLATION, ErrorKind::Busy},
     {ERROR_GEN_FAILURE, ErrorKind::Other},       {ERROR_OPERATION_ABORTED, ErrorKind::Cancelled},
 };
-// A file system that has no locks counts as locked.
-constexpr CodeKind kLockKinds[] = {
-    {ERROR_NOT_SUPPORTED, ErrorKind::None},
-    {ERROR_INVALID_FUNCTION, ErrorKind::None},
+// A file system that has no locks counts as locked; a pipe whose writer is
+// done has simply ended.
+constexpr CodeKind kCallKinds[] = {
+    {ERROR_NOT_SUPPORTED, ErrorKind::None, Call::Lock},
+    {ERROR_INVALID_FUNCTION, ErrorKind::None, Call::Lock},
+    {ERROR_BROKEN_PIPE, ErrorKind::None, Call::Read},
 };
-// A pipe whose writer is done has simply ended.
-constexpr CodeKind kReadKinds[] = {{ERROR_BROKEN_PIPE, ErrorKind::None}};
 
 } // namespace
 
 Error systemError(Call call, std::uint32_t code) {
-    switch (call) {
-    case Call::Lock:
-        return errorFrom(code, kLockKinds, kKinds);
-    case Call::Read:
-        return errorFrom(code, kReadKinds, kKinds);
-    default:
-        return errorFrom(code, kKinds);
-    }
+    return errorFrom(call, code, kCallKinds, kKinds);
+}
+
+Error lastError(Call call) {
+    return systemError(call, ::GetLastError());
 }
 
 std::string systemReason(const Error& error) {
@@ -89,10 +60,7 @@ std::string systemReason(const Error& error) {
         nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     std::wstring reason = length != 0 ? std::wstring(text, length) : std::wstring();
     ::LocalFree(text);
-    while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
-                               reason.back() == L' ' || reason.back() == L'.')) {
-        reason.pop_back();
-    }
+    reason.erase(reason.find_last_not_of(L"\r\n .") + 1);
     return reason.empty() ? "error " + std::to_string(code) : narrow(reason);
 }
 
@@ -101,19 +69,6 @@ namespace {
 HANDLE handleOf(Handle file) {
     // A handle is a pointer on Windows; the layer above carries it as an integer.
     return reinterpret_cast<HANDLE>(file); // NOLINT(performance-no-int-to-ptr)
-}
-
-Error errorOf(DWORD code, Call call = Call::Any) {
-    return systemError(call, code);
-}
-
-Error lastError() {
-    return errorOf(::GetLastError());
-}
-
-// No error when `done` (a call's result) says it succeeded, else the last one.
-Error check(bool done) {
-    return done ? Error{} : lastError();
 }
 
 // Reset while signals are held, so that Ctrl-C or a closed console waits
@@ -150,19 +105,13 @@ Error failureOn(const fs::path& file) {
 // The file `handle` is open on, with every link followed; empty if unknown.
 fs::path finalPath(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length = ::GetFinalPathNameByHandleW(
-            handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
-        if (length == 0) {
-            break;
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
+    DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), MAX_PATH, FILE_NAME_NORMALIZED);
+    if (length >= MAX_PATH) {
         path.resize(length); // the room needed, terminator included
+        length = ::GetFinalPathNameByHandleW(handle, path.data(), length, FILE_NAME_NORMALIZED);
     }
-    return {};
+    path.resize(length < path.size() ? length : 0);
+    return path;
 }
 
 class WindowsSystem final : public System {
@@ -231,7 +180,6 @@ class WindowsSystem final : public System {
         return {};
     }
 
-    // How long in all a file that another program holds is waited for.
     int patience() const override { return 2000; }
     // Names are joined to the folder's path, which openablePath has made long
     // enough for them (the default Folder). Reading is quick enough here, and
@@ -263,13 +211,26 @@ class WindowsSystem final : public System {
     Error lock(Handle file, bool exclusive) override {
         OVERLAPPED whole{};
         const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-        return ::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE
-                   ? Error{}
-                   : errorOf(::GetLastError(), Call::Lock);
+        return check(::LockFileEx(handleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole) != FALSE,
+                     Call::Lock);
     }
 
     Error write(Handle file, std::string_view bytes, std::size_t& written) override {
-        return check(writeAll(handleOf(file), bytes, written));
+        written = 0;
+        while (!bytes.empty()) {
+            const DWORD step =
+                bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+            DWORD done = 0;
+            if (::WriteFile(handleOf(file), bytes.data(), step, &done, nullptr) == FALSE) {
+                return lastError();
+            }
+            if (done == 0) {
+                return systemError(Call::Any, ERROR_WRITE_FAULT); // no progress, and none to expect
+            }
+            bytes.remove_prefix(done);
+            written += done;
+        }
+        return {};
     }
 
     Error seek(Handle file, std::uint64_t offset) override {
@@ -283,7 +244,7 @@ class WindowsSystem final : public System {
         DWORD done = 0;
         const bool ok = ::ReadFile(handleOf(file), into, step, &done, nullptr) != FALSE;
         got = done;
-        return ok ? Error{} : errorOf(::GetLastError(), Call::Read);
+        return check(ok, Call::Read);
     }
 
     Error size(Handle file, std::uint64_t& bytes) override {
@@ -294,10 +255,8 @@ class WindowsSystem final : public System {
     }
 
     Error truncate(Handle file, std::uint64_t bytes) override {
-        LARGE_INTEGER at{};
-        at.QuadPart = static_cast<LONGLONG>(bytes);
-        return check(::SetFilePointerEx(handleOf(file), at, nullptr, FILE_BEGIN) != FALSE &&
-                     ::SetEndOfFile(handleOf(file)) != FALSE);
+        const Error error = seek(file, bytes);
+        return error ? error : check(::SetEndOfFile(handleOf(file)) != FALSE);
     }
 
     Error sync(Handle file) override { return check(::FlushFileBuffers(handleOf(file)) != FALSE); }
