@@ -277,7 +277,10 @@ std::string withCarriageReturns(std::string_view source) {
     for (std::size_t at = 0; at < source.size(); ++at) {
         out += source[at];
         const auto mix = static_cast<unsigned char>(source[at]) + at;
-        if (mix % 7 == 0 && !recordStartsAt(source, at + 1)) { // where none ends a line
+        // Not before a record, where one would end a line, nor inside the "S1"
+        // that starts it, where one would stop a carriage return before it
+        // from ending a line.
+        if (mix % 7 == 0 && !recordStartsAt(source, at + 1) && !recordStartsAt(source, at)) {
             out += mix % 2 == 0 ? "\r" : "\r\r";
         }
     }
