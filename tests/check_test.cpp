@@ -118,6 +118,8 @@ TEST(SourceCheck, EachFileRuleHasItsReason) {
          "3: no S9 record at the end: the file may be cut short\n"},
         {data + rec('1', "0011CC") + end,
          "2: gives address 0011 the byte CC, which line 1 gave as BB\n"},
+        {data + "S104\r0011CC1E\n" + end, // the same, on a line the fast path leaves
+         "2: gives address 0011 the byte CC, which line 1 gave as BB\n"},
         {rec('1', "FFFFAABB") + rec('1', "FFFFAACC") + end,
          "2: gives address 10000 the byte CC, which line 1 gave as BB\n"},
     };

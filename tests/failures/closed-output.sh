@@ -2,7 +2,8 @@
 # platforms: posix; needs: root proc
 # With standard output closed (>&-), no file the run opens takes its number:
 # a source cut short while converted says so there, not into the file that
-# is rewritten in place, which stays as it was; and /dev/stdout is closed.
+# is rewritten in place, which stays as it was (QUORVEX_VERBOSE says why); and
+# /dev/stdout is closed.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"
@@ -12,7 +13,7 @@ s19 64 1 fw.s19
 large_s19 big.s19
 mkdir locked && echo old >locked/out.s37
 lock_folder locked
-"${quorvex[@]}" big.s19 locked/out.s37 >&- &
+QUORVEX_VERBOSE=1 "${quorvex[@]}" big.s19 locked/out.s37 >&- 2>err &
 pid=$!
 # Converting: the file open, the source still mapped.
 converting() {
@@ -26,4 +27,5 @@ wait "$pid"
 status=$?
 [ "$status" = 1 ] || complain "status $status, expected 1"
 [ "$(cat locked/out.s37)" = old ] || complain "the file now begins $(head -c 20 locked/out.s37)"
+grep -q "cut short" err || complain "QUORVEX_VERBOSE did not say why: $(cat err)"
 exit "$failed"
