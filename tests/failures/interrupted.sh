@@ -10,7 +10,7 @@
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"
 signals=(TERM QUIT USR1 ALRM XCPU ABRT)
-# qemu-user dies itself of a sent SEGV, BUS, ILL, FPE, SYS or TRAP that came
+# qemu-user may die itself of a sent SEGV, BUS, ILL, FPE, SYS or TRAP that came
 # while it was stopped, before the program sees it.
 [[ ${quorvex[0]} == *qemu* ]] || signals+=(SEGV BUS ILL FPE SYS TRAP)
 for signal in "${signals[@]}"; do

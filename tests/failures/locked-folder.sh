@@ -21,7 +21,9 @@ expect 0 "Converted 257/258 Lines" locked/a.s19 locked/b.s37
 cmp -s locked/a.s19 want.s37 && cmp -s locked/b.s37 want.s37 ||
     complain "over a hard link: the two names do not hold the records"
 signals=(INT)
-[ -n "$windows" ] || signals+=(USR2 VTALRM PROF ABRT SEGV BUS)
+[ -n "$windows" ] || signals+=(USR2 VTALRM PROF ABRT)
+# qemu-user may die itself of a sent SEGV or BUS that came while it was stopped.
+[ -n "$windows" ] || [[ ${quorvex[0]} == *qemu* ]] || signals+=(SEGV BUS)
 ulimit -c 0 # no core for the signals of a fault
 for signal in "${signals[@]}"; do
     stop_mid_rewrite locked/fw.s19 large.s19 large.s37 locked/fw.s19 locked/fw.s19
