@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # platforms: posix; needs: root proc
-# With standard output closed (>&-), no file the run opens takes its number:
-# a source cut short while converted says so there, not into the file that
-# is rewritten in place, which stays as it was (QUORVEX_VERBOSE says why); and
-# /dev/stdout is closed.
+# With standard output closed (>&-), no file the run opens takes its number: a
+# source cut short while converted says so there, not into the file rewritten
+# in place, which stays as it was (QUORVEX_VERBOSE says why); /dev/stdout too.
 # shellcheck source=SCRIPTDIR/../lib.sh
 . "$(dirname "$0")/../lib.sh"
 begin_check "$@"
 s19 64 1 fw.s19
-"${quorvex[@]}" fw.s19 /dev/stdout >&-
+ln -s /proc/self/fd/1 stdout # as /dev/stdout is, but this folder's
+"${quorvex[@]}" fw.s19 stdout >&-
 [ $? = 1 ] || complain "/dev/stdout, closed: the records went somewhere"
 large_s19 big.s19
 mkdir locked && echo old >locked/out.s37
